@@ -1,0 +1,47 @@
+#pragma once
+
+#include "combatants/Combatant.hpp"
+
+#include <array>
+#include <string>
+#include <utility>
+
+namespace valdoria {
+
+class Monster;
+
+// An encounter never holds more than five monsters.
+inline constexpr int kMaxMonsters = 5;
+using MonsterSlots = std::array<Monster *, kMaxMonsters>;
+
+// A foe of the party. Each kind owns its special actions and a move set
+// over them, which decides the monster's turn.
+class Monster : public Combatant {
+public:
+  virtual ~Monster() = default;
+  Monster(const Monster &) = delete;
+  Monster &operator=(const Monster &) = delete;
+
+  // Takes the monster's turn against the hero it targets.
+  virtual void act(Combatant &target) = 0;
+
+  int getExperienceReward() const { return experienceReward; }
+  // Namesakes in one battle are told apart by lettered names.
+  void setName(std::string value) { Combatant::setName(std::move(value)); }
+
+protected:
+  Monster() = default;
+
+  // A kind's fixed numbers: current and maximum values start equal.
+  void describe(std::string displayName, int hitPoints, int magicPoints, int attack, int defense,
+                int reward) {
+    Combatant::setName(std::move(displayName));
+    setStats(hitPoints, magicPoints, attack, defense);
+    experienceReward = reward;
+  }
+
+private:
+  int experienceReward = 0;
+};
+
+} // namespace valdoria

@@ -1,0 +1,48 @@
+// A hero's turn: the header, the commands, and the loop until one of them
+// uses the turn up.
+
+#include "combatants/Hero.hpp"
+
+#include "ui/Console.hpp"
+
+#include <ostream>
+#include <string>
+
+namespace valdoria {
+
+void Hero::mainMenu(const MonsterSlots &monsters, int monsterCount) {
+  std::ostream &out = consoleOut();
+  out << "\n"
+      << getName() << "\tLV" << level << "\n"
+      << "---------------\n"
+      << "HP: " << getHp() << " / " << getMaxHp() << "\n"
+      << "MP: " << getMp() << " / " << getMaxMp() << "\n\n"
+      << "MAIN MENU\nAttack\nDefend\nMagic\nStatus\n\n";
+
+  std::string command;
+  while (true) {
+    out << "Main menu: ";
+    if (!readCommandWord(command)) {
+      return;
+    }
+    if (command == "Attack") {
+      if (monsterSelectMenu(monsters, monsterCount, getBasicAttack()) || hasInputEnded()) {
+        return;
+      }
+    } else if (command == "Defend") {
+      setDefendStatus(true);
+      return;
+    } else if (command == "Magic") {
+      if (magicSelectMenu(monsters, monsterCount) || hasInputEnded()) {
+        return;
+      }
+    } else if (command == "Status") {
+      statusMenu();
+      if (hasInputEnded()) {
+        return;
+      }
+    }
+  }
+}
+
+} // namespace valdoria
