@@ -31,7 +31,7 @@ int baseDamage(int attackPower, int power, int defensePower) {
   return amount <= 0 ? 1 : amount;
 }
 
-void performAttack(Combatant &attacker, Combatant &target, const Attack &attack) {
+void performAttack(Combatant& attacker, Combatant& target, const Attack& attack) {
   seedRandomFromClock(attackSeedOffset);
   attackSeedOffset += static_cast<std::uint32_t>(drawRandom());
 

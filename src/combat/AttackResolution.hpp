@@ -7,7 +7,7 @@ class Combatant;
 
 // Resolves one blow: damage with its variation, the Crush rule, halving for
 // a defender, the MP cost, the blow's line and a defeat.
-void performAttack(Combatant &attacker, Combatant &target, const Attack &attack);
+void performAttack(Combatant& attacker, Combatant& target, const Attack& attack);
 
 // The amount of a blow before its variation: 3 × (attack power + power)
 // − defense power, never below 1.

@@ -27,14 +27,14 @@ void reseedForTurn() {
 }
 
 // The late defend roll is likelier once the monster is down to a quarter.
-bool rollsLateDefend(const Combatant &user) {
+bool rollsLateDefend(const Combatant& user) {
   const int limit = user.getHp() > user.getMaxHp() / 4 ? 10 : 8;
   return drawRandom() % limit == 0;
 }
 
 } // namespace
 
-void MoveSet::takeTurn(Combatant &user, Combatant &target) const {
+void MoveSet::takeTurn(Combatant& user, Combatant& target) const {
   // The first defend roll continues the sequence from before the re-seed.
   const bool defendsAtOnce = drawRandom() % 6 == 0;
   reseedForTurn();
@@ -47,7 +47,7 @@ void MoveSet::takeTurn(Combatant &user, Combatant &target) const {
   int best = 0;
   int chosen = -1;
   for (int index = 0; index < count; ++index) {
-    const Attack &attack = getAttack(index);
+    const Attack& attack = getAttack(index);
     if (attack.getPower() <= best || attack.getMpCost() >= user.getMp()) {
       continue;
     }
@@ -76,39 +76,39 @@ std::size_t MoveSet::clampIndex(int index, int count) {
   return static_cast<std::size_t>(std::clamp(index, 0, count - 1));
 }
 
-MoveSet1::MoveSet1(const Attack &basic) : MoveSet(1), attacks{&basic} {}
+MoveSet1::MoveSet1(const Attack& basic) : MoveSet(1), attacks{&basic} {}
 
-const Attack &MoveSet1::getAttack(int index) const {
+const Attack& MoveSet1::getAttack(int index) const {
   return *attacks.at(clampIndex(index, getCount()));
 }
 
-MoveSet2::MoveSet2(const Attack &basic, const Attack &special)
+MoveSet2::MoveSet2(const Attack& basic, const Attack& special)
     : MoveSet(2), attacks{&basic, &special} {}
 
-const Attack &MoveSet2::getAttack(int index) const {
+const Attack& MoveSet2::getAttack(int index) const {
   return *attacks.at(clampIndex(index, getCount()));
 }
 
-MoveSet3::MoveSet3(const Attack &basic, const Attack &first, const Attack &second)
+MoveSet3::MoveSet3(const Attack& basic, const Attack& first, const Attack& second)
     : MoveSet(3), attacks{&basic, &first, &second} {}
 
-const Attack &MoveSet3::getAttack(int index) const {
+const Attack& MoveSet3::getAttack(int index) const {
   return *attacks.at(clampIndex(index, getCount()));
 }
 
-MoveSet4::MoveSet4(const Attack &basic, const Attack &first, const Attack &second,
-                   const Attack &third)
+MoveSet4::MoveSet4(const Attack& basic, const Attack& first, const Attack& second,
+                   const Attack& third)
     : MoveSet(4), attacks{&basic, &first, &second, &third} {}
 
-const Attack &MoveSet4::getAttack(int index) const {
+const Attack& MoveSet4::getAttack(int index) const {
   return *attacks.at(clampIndex(index, getCount()));
 }
 
-MoveSet6::MoveSet6(const Attack &basic, const Attack &first, const Attack &second,
-                   const Attack &third, const Attack &fourth, const Attack &fifth)
+MoveSet6::MoveSet6(const Attack& basic, const Attack& first, const Attack& second,
+                   const Attack& third, const Attack& fourth, const Attack& fifth)
     : MoveSet(6), attacks{&basic, &first, &second, &third, &fourth, &fifth} {}
 
-const Attack &MoveSet6::getAttack(int index) const {
+const Attack& MoveSet6::getAttack(int index) const {
   return *attacks.at(clampIndex(index, getCount()));
 }
 

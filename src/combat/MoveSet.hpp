@@ -14,15 +14,15 @@ class Combatant;
 class MoveSet {
 public:
   virtual ~MoveSet() = default;
-  MoveSet(const MoveSet &) = delete;
-  MoveSet &operator=(const MoveSet &) = delete;
+  MoveSet(const MoveSet&) = delete;
+  MoveSet& operator=(const MoveSet&) = delete;
 
   // The action at index; indexes outside the set give its nearest end.
-  virtual const Attack &getAttack(int index) const = 0;
+  virtual const Attack& getAttack(int index) const = 0;
   int getCount() const { return count; }
 
   // Defends or strikes target with the chosen action.
-  void takeTurn(Combatant &user, Combatant &target) const;
+  void takeTurn(Combatant& user, Combatant& target) const;
 
   // Back to the turn seed offset a fresh run starts with.
   static void resetMoveSeedOffset();
@@ -39,48 +39,48 @@ private:
 // The move sets by size, each over its owner's own actions.
 class MoveSet1 final : public MoveSet {
 public:
-  explicit MoveSet1(const Attack &basic);
-  const Attack &getAttack(int index) const override;
+  explicit MoveSet1(const Attack& basic);
+  const Attack& getAttack(int index) const override;
 
 private:
-  std::array<const Attack *, 1> attacks;
+  std::array<const Attack*, 1> attacks;
 };
 
 class MoveSet2 final : public MoveSet {
 public:
-  MoveSet2(const Attack &basic, const Attack &special);
-  const Attack &getAttack(int index) const override;
+  MoveSet2(const Attack& basic, const Attack& special);
+  const Attack& getAttack(int index) const override;
 
 private:
-  std::array<const Attack *, 2> attacks;
+  std::array<const Attack*, 2> attacks;
 };
 
 class MoveSet3 final : public MoveSet {
 public:
-  MoveSet3(const Attack &basic, const Attack &first, const Attack &second);
-  const Attack &getAttack(int index) const override;
+  MoveSet3(const Attack& basic, const Attack& first, const Attack& second);
+  const Attack& getAttack(int index) const override;
 
 private:
-  std::array<const Attack *, 3> attacks;
+  std::array<const Attack*, 3> attacks;
 };
 
 class MoveSet4 final : public MoveSet {
 public:
-  MoveSet4(const Attack &basic, const Attack &first, const Attack &second, const Attack &third);
-  const Attack &getAttack(int index) const override;
+  MoveSet4(const Attack& basic, const Attack& first, const Attack& second, const Attack& third);
+  const Attack& getAttack(int index) const override;
 
 private:
-  std::array<const Attack *, 4> attacks;
+  std::array<const Attack*, 4> attacks;
 };
 
 class MoveSet6 final : public MoveSet {
 public:
-  MoveSet6(const Attack &basic, const Attack &first, const Attack &second, const Attack &third,
-           const Attack &fourth, const Attack &fifth);
-  const Attack &getAttack(int index) const override;
+  MoveSet6(const Attack& basic, const Attack& first, const Attack& second, const Attack& third,
+           const Attack& fourth, const Attack& fifth);
+  const Attack& getAttack(int index) const override;
 
 private:
-  std::array<const Attack *, 6> attacks;
+  std::array<const Attack*, 6> attacks;
 };
 
 } // namespace valdoria

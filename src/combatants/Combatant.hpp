@@ -28,8 +28,8 @@ public:
   void setAttackPower(int value) { attackPower = value; }
   void setDefensePower(int value) { defensePower = value; }
 
-  StatusBlock &getStatus() { return status; }
-  const StatusBlock &getStatus() const { return status; }
+  StatusBlock& getStatus() { return status; }
+  const StatusBlock& getStatus() const { return status; }
   bool isPoisoned() const { return status.isPoisoned(); }
   bool isEnhanced() const { return status.isEnhanced(); }
   bool isDefending() const { return status.isDefending(); }
@@ -39,8 +39,8 @@ public:
   void setPoisonCounter(int value) { status.setPoisonCounter(value); }
   void setEnhanceCounter(int value) { status.setEnhanceCounter(value); }
 
-  PhysicalAttack &getBasicAttack() { return basicAttack; }
-  const PhysicalAttack &getBasicAttack() const { return basicAttack; }
+  PhysicalAttack& getBasicAttack() { return basicAttack; }
+  const PhysicalAttack& getBasicAttack() const { return basicAttack; }
 
   // --- status effects, with their messages ---
   // The start-of-turn update: poison, end of enhancement, end of defending.
@@ -53,8 +53,8 @@ public:
 protected:
   Combatant() = default;
   ~Combatant() = default;
-  Combatant(const Combatant &) = default;
-  Combatant &operator=(const Combatant &) = default;
+  Combatant(const Combatant&) = default;
+  Combatant& operator=(const Combatant&) = default;
 
   void setName(std::string value) { name = std::move(value); }
 

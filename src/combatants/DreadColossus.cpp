@@ -7,6 +7,6 @@ DreadColossus::DreadColossus()
   describe("Dread Colossus", 20000, 3000, 250, 50, 5000);
 }
 
-void DreadColossus::act(Combatant &target) { moveSet.takeTurn(*this, target); }
+void DreadColossus::act(Combatant& target) { moveSet.takeTurn(*this, target); }
 
 } // namespace valdoria

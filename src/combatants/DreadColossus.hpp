@@ -10,7 +10,7 @@ namespace valdoria {
 class DreadColossus final : public Monster {
 public:
   DreadColossus();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   Crush crush;

@@ -16,7 +16,7 @@ Gorak::Gorak() {
   setStats(1300, 50, 51, 28);
 }
 
-const Attack &Gorak::getSpell(int index) const {
+const Attack& Gorak::getSpell(int index) const {
   if (index >= 1) {
     return spark;
   }

@@ -19,14 +19,14 @@ void Hero::raiseToNextLevel() {
   toNextLevel = saturatingAdd(toNextLevel, static_cast<int>(bounded));
 }
 
-void Hero::growOneLevel(const GrowthTable &table, std::uint32_t &seedOffset) {
+void Hero::growOneLevel(const GrowthTable& table, std::uint32_t& seedOffset) {
   seedRandomFromClock(seedOffset);
   // This draw only moves the kind's offset on, so the next level-up in the
   // same second seeds differently.
   seedOffset += static_cast<std::uint32_t>(drawRandom());
 
   // Two draws per stat, in the order HP, MP, attack, defense.
-  const auto drawGain = [](const Growth &growth) {
+  const auto drawGain = [](const Growth& growth) {
     const bool add = drawRandom() % 2 == 0;
     const int amount = drawRandom();
     return add ? growth.base + amount % growth.addModulus

@@ -12,12 +12,12 @@ namespace valdoria {
 class Hero : public Combatant {
 public:
   virtual ~Hero() = default;
-  Hero(const Hero &) = delete;
-  Hero &operator=(const Hero &) = delete;
+  Hero(const Hero&) = delete;
+  Hero& operator=(const Hero&) = delete;
 
   // --- kind-specific ---
   // Index 1 or more gives the second spell, 0 or less the first.
-  virtual const Attack &getSpell(int index) const = 0;
+  virtual const Attack& getSpell(int index) const = 0;
   // Raises the hero exactly one level with the kind's growth.
   virtual void levelUp() = 0;
 
@@ -36,9 +36,9 @@ public:
   void raiseToNextLevel();
 
   // --- menus: one hero's turn ---
-  void mainMenu(const MonsterSlots &monsters, int monsterCount);
-  bool monsterSelectMenu(const MonsterSlots &monsters, int monsterCount, const Attack &attack);
-  bool magicSelectMenu(const MonsterSlots &monsters, int monsterCount);
+  void mainMenu(const MonsterSlots& monsters, int monsterCount);
+  bool monsterSelectMenu(const MonsterSlots& monsters, int monsterCount, const Attack& attack);
+  bool magicSelectMenu(const MonsterSlots& monsters, int monsterCount);
   void statusMenu() const;
 
 protected:
@@ -51,7 +51,7 @@ protected:
   };
 
   struct GrowthTable {
-    const char *heroName;
+    const char* heroName;
     Growth hp;
     Growth mp;
     Growth attack;
@@ -62,7 +62,7 @@ protected:
 
   // The level-up every kind shares; seedOffset is the kind's own offset,
   // which lives for the whole run.
-  void growOneLevel(const GrowthTable &table, std::uint32_t &seedOffset);
+  void growOneLevel(const GrowthTable& table, std::uint32_t& seedOffset);
 
 private:
   int level = 1;

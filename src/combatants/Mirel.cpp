@@ -16,7 +16,7 @@ Mirel::Mirel() {
   setStats(900, 75, 40, 27);
 }
 
-const Attack &Mirel::getSpell(int index) const {
+const Attack& Mirel::getSpell(int index) const {
   if (index >= 1) {
     return surge;
   }

@@ -9,7 +9,7 @@ class Mirel final : public Hero {
 public:
   Mirel();
 
-  const Attack &getSpell(int index) const override;
+  const Attack& getSpell(int index) const override;
   void levelUp() override;
 
   // Back to the level-up offset a fresh run starts with.

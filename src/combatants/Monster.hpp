@@ -12,18 +12,18 @@ class Monster;
 
 // An encounter never holds more than five monsters.
 inline constexpr int kMaxMonsters = 5;
-using MonsterSlots = std::array<Monster *, kMaxMonsters>;
+using MonsterSlots = std::array<Monster*, kMaxMonsters>;
 
 // A foe of the party. Each kind owns its special actions and a move set
 // over them, which decides the monster's turn.
 class Monster : public Combatant {
 public:
   virtual ~Monster() = default;
-  Monster(const Monster &) = delete;
-  Monster &operator=(const Monster &) = delete;
+  Monster(const Monster&) = delete;
+  Monster& operator=(const Monster&) = delete;
 
   // Takes the monster's turn against the hero it targets.
-  virtual void act(Combatant &target) = 0;
+  virtual void act(Combatant& target) = 0;
 
   int getExperienceReward() const { return experienceReward; }
   // Namesakes in one battle are told apart by lettered names.

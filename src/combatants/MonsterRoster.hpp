@@ -12,7 +12,7 @@ namespace valdoria {
 class AzureWisp final : public Monster {
 public:
   AzureWisp();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   Surge surge;
@@ -22,7 +22,7 @@ private:
 class Gloomeye final : public Monster {
 public:
   Gloomeye();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   Glare glare;
@@ -32,7 +32,7 @@ private:
 class Spinelet final : public Monster {
 public:
   Spinelet();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   QuillVolley quillVolley;
@@ -42,7 +42,7 @@ private:
 class Whiskrel final : public Monster {
 public:
   Whiskrel();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   Frost frost;
@@ -54,7 +54,7 @@ private:
 class SteelHulk final : public Monster {
 public:
   SteelHulk();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   VaultingCleave vaultingCleave;
@@ -65,7 +65,7 @@ private:
 class Grimhorn final : public Monster {
 public:
   Grimhorn();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   StormBreath stormBreath;
@@ -75,7 +75,7 @@ private:
 class Rotvine final : public Monster {
 public:
   Rotvine();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   FoulBreath foulBreath;
@@ -85,7 +85,7 @@ private:
 class PodGloomeye final : public Monster {
 public:
   PodGloomeye();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   PodBarrage podBarrage;
@@ -95,7 +95,7 @@ private:
 class Finlurk final : public Monster {
 public:
   Finlurk();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   MoveSet1 moveSet;
@@ -104,7 +104,7 @@ private:
 class PaleWisp final : public Monster {
 public:
   PaleWisp();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   Frost frost;
@@ -114,7 +114,7 @@ private:
 class AmberWisp final : public Monster {
 public:
   AmberWisp();
-  void act(Combatant &target) override;
+  void act(Combatant& target) override;
 
 private:
   Spark spark;

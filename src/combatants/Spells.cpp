@@ -2,7 +2,7 @@
 
 namespace valdoria {
 
-Spell::Spell(const char *name, int power, int mpCost) : Attack(name, power, mpCost) {}
+Spell::Spell(const char* name, int power, int mpCost) : Attack(name, power, mpCost) {}
 
 Frost::Frost() : Spell("Frost", 20, 15) {}
 Surge::Surge() : Spell("Surge", 20, 15) {}

@@ -7,7 +7,7 @@ namespace valdoria {
 // Every special action is a kind of its own; each owner holds its own copy.
 class Spell : public Attack {
 protected:
-  Spell(const char *name, int power, int mpCost);
+  Spell(const char* name, int power, int mpCost);
 };
 
 // Spells of the heroes, shared with some monsters.

@@ -16,7 +16,7 @@ Varen::Varen() {
   setStats(1000, 60, 43, 29);
 }
 
-const Attack &Varen::getSpell(int index) const {
+const Attack& Varen::getSpell(int index) const {
   if (index >= 1) {
     return surge;
   }

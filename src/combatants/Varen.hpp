@@ -9,7 +9,7 @@ class Varen final : public Hero {
 public:
   Varen();
 
-  const Attack &getSpell(int index) const override;
+  const Attack& getSpell(int index) const override;
   void levelUp() override;
 
   // Back to the level-up offset a fresh run starts with.

@@ -12,15 +12,15 @@ namespace valdoria {
 
 namespace {
 
-Monster &monsterAt(const MonsterSlots &monsters, int slot) {
+Monster& monsterAt(const MonsterSlots& monsters, int slot) {
   return *monsters.at(static_cast<std::size_t>(slot));
 }
 
-Hero &heroAt(const Party &party, int index) {
+Hero& heroAt(const Party& party, int index) {
   return *party.heroes.at(static_cast<std::size_t>(index));
 }
 
-int countLivingMonsters(const MonsterSlots &monsters, int monsterCount) {
+int countLivingMonsters(const MonsterSlots& monsters, int monsterCount) {
   int living = 0;
   for (int slot = 0; slot < monsterCount; ++slot) {
     living += monsterAt(monsters, slot).isDead() ? 0 : 1;
@@ -28,7 +28,7 @@ int countLivingMonsters(const MonsterSlots &monsters, int monsterCount) {
   return living;
 }
 
-int countLivingHeroes(const Party &party) {
+int countLivingHeroes(const Party& party) {
   int living = 0;
   for (int index = 0; index < kPartySize; ++index) {
     living += heroAt(party, index).isDead() ? 0 : 1;
@@ -36,7 +36,7 @@ int countLivingHeroes(const Party &party) {
   return living;
 }
 
-bool isNameTaken(const MonsterSlots &monsters, int monsterCount, const std::string &name) {
+bool isNameTaken(const MonsterSlots& monsters, int monsterCount, const std::string& name) {
   for (int slot = 0; slot < monsterCount; ++slot) {
     if (monsterAt(monsters, slot).getName() == name) {
       return true;
@@ -45,7 +45,7 @@ bool isNameTaken(const MonsterSlots &monsters, int monsterCount, const std::stri
   return false;
 }
 
-bool hasEarlierNamesake(const MonsterSlots &monsters, int slot) {
+bool hasEarlierNamesake(const MonsterSlots& monsters, int slot) {
   const std::string name = monsterAt(monsters, slot).getName();
   for (int earlier = 0; earlier < slot; ++earlier) {
     if (monsterAt(monsters, earlier).getName() == name) {
@@ -57,15 +57,15 @@ bool hasEarlierNamesake(const MonsterSlots &monsters, int slot) {
 
 // The first pair of namesakes: " A" and " B". Returns their old name, or
 // an empty one when every name differs.
-std::string letterFirstPair(const MonsterSlots &monsters, int monsterCount) {
+std::string letterFirstPair(const MonsterSlots& monsters, int monsterCount) {
   for (int i = 0; i < monsterCount; ++i) {
     for (int j = 0; j < monsterCount; ++j) {
-      Monster &first = monsterAt(monsters, i);
-      Monster &second = monsterAt(monsters, j);
+      Monster& first = monsterAt(monsters, i);
+      Monster& second = monsterAt(monsters, j);
       if (i == j || first.getName() != second.getName()) {
         continue;
       }
-      const std::string duplicate = first.getName();
+      std::string duplicate = first.getName();
       first.setName(duplicate + " A");
       second.setName(duplicate + " B");
       return duplicate;
@@ -76,9 +76,9 @@ std::string letterFirstPair(const MonsterSlots &monsters, int monsterCount) {
 
 // The heroes' turns, in party order. True once victory is noticed, at the
 // start of a living hero's turn.
-bool playHeroesPhase(const Party &party, const MonsterSlots &monsters, int monsterCount) {
+bool playHeroesPhase(const Party& party, const MonsterSlots& monsters, int monsterCount) {
   for (int index = 0; index < kPartySize; ++index) {
-    Hero &hero = heroAt(party, index);
+    Hero& hero = heroAt(party, index);
     hero.updateStatus();
     if (hero.isDead()) {
       continue;
@@ -97,7 +97,7 @@ bool playHeroesPhase(const Party &party, const MonsterSlots &monsters, int monst
 // One monster's turn. A target draw that hits a dead hero runs the whole
 // turn again, status update included. False once defeat is noticed, at the
 // start of a monster's turn.
-bool playMonsterTurn(const Party &party, Monster &monster) {
+bool playMonsterTurn(const Party& party, Monster& monster) {
   while (true) {
     const int livingHeroes = countLivingHeroes(party);
     monster.updateStatus();
@@ -107,7 +107,7 @@ bool playMonsterTurn(const Party &party, Monster &monster) {
     if (monster.isDead()) {
       return true;
     }
-    Hero &target = heroAt(party, drawRandom() % kPartySize);
+    Hero& target = heroAt(party, drawRandom() % kPartySize);
     if (!target.isDead()) {
       monster.act(target);
       return true;
@@ -117,11 +117,11 @@ bool playMonsterTurn(const Party &party, Monster &monster) {
 
 } // namespace
 
-void letterNamesakes(const MonsterSlots &monsters, int monsterCount) {
+void letterNamesakes(const MonsterSlots& monsters, int monsterCount) {
   const std::string duplicate = letterFirstPair(monsters, monsterCount);
   if (monsterCount == 3 && !duplicate.empty()) {
     for (int slot = 0; slot < monsterCount; ++slot) {
-      Monster &monster = monsterAt(monsters, slot);
+      Monster& monster = monsterAt(monsters, slot);
       if (monster.getName() == duplicate) {
         monster.setName(duplicate + " C");
       }
@@ -133,7 +133,7 @@ void letterNamesakes(const MonsterSlots &monsters, int monsterCount) {
     if (!hasEarlierNamesake(monsters, slot)) {
       continue;
     }
-    Monster &monster = monsterAt(monsters, slot);
+    Monster& monster = monsterAt(monsters, slot);
     const std::string name = monster.getName();
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
       const std::string lettered = name + " " + letter;
@@ -145,10 +145,10 @@ void letterNamesakes(const MonsterSlots &monsters, int monsterCount) {
   }
 }
 
-void runBattleLoop(const Party &party, const MonsterSlots &monsters, int monsterCount) {
+void runBattleLoop(const Party& party, const MonsterSlots& monsters, int monsterCount) {
   letterNamesakes(monsters, monsterCount);
 
-  std::ostream &out = consoleOut();
+  std::ostream& out = consoleOut();
   out << "You encountered: ";
   for (int slot = 0; slot < monsterCount; ++slot) {
     out << monsterAt(monsters, slot).getName() << (slot + 1 < monsterCount ? ", " : "\n");

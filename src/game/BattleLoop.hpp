@@ -12,9 +12,9 @@ struct Party;
 // then alternates the heroes' and the monsters' turns until one side is
 // wiped out, and applies the outcome. A battle whose input ends is
 // abandoned: no more turns and no outcome.
-void runBattleLoop(const Party &party, const MonsterSlots &monsters, int monsterCount);
+void runBattleLoop(const Party& party, const MonsterSlots& monsters, int monsterCount);
 
 // Gives monsters that share a name distinct names.
-void letterNamesakes(const MonsterSlots &monsters, int monsterCount);
+void letterNamesakes(const MonsterSlots& monsters, int monsterCount);
 
 } // namespace valdoria

@@ -12,7 +12,7 @@ namespace valdoria {
 
 namespace {
 
-int sumExperienceRewards(const MonsterSlots &monsters, int monsterCount) {
+int sumExperienceRewards(const MonsterSlots& monsters, int monsterCount) {
   int total = 0;
   for (int slot = 0; slot < monsterCount; ++slot) {
     total =
@@ -22,7 +22,7 @@ int sumExperienceRewards(const MonsterSlots &monsters, int monsterCount) {
 }
 
 // Statuses end before the save, so the files hold the undoubled powers.
-void rewardHero(Hero &hero, int total) {
+void rewardHero(Hero& hero, int total) {
   if (hero.isEnhanced()) {
     hero.setEnhanceStatus(false);
   }
@@ -36,7 +36,7 @@ void rewardHero(Hero &hero, int total) {
 }
 
 // Stops at the first hero that cannot be saved.
-bool saveParty(const Party &party) {
+bool saveParty(const Party& party) {
   for (std::size_t index = 0; index < party.heroes.size(); ++index) {
     if (!saveHero(*party.heroes.at(index), kSaveFileNames.at(index))) {
       return false;
@@ -47,9 +47,9 @@ bool saveParty(const Party &party) {
 
 } // namespace
 
-void applyBattleOutcome(const Party &party, const MonsterSlots &monsters, int monsterCount,
+void applyBattleOutcome(const Party& party, const MonsterSlots& monsters, int monsterCount,
                         BattleResult result) {
-  std::ostream &out = consoleOut();
+  std::ostream& out = consoleOut();
   if (result == BattleResult::Lost) {
     out << "You lost the battle...\n\n";
     return;
@@ -58,7 +58,7 @@ void applyBattleOutcome(const Party &party, const MonsterSlots &monsters, int mo
   out << "\nCongratulations! You won the battle!\n";
   const int total = sumExperienceRewards(monsters, monsterCount);
   out << "You gained " << total << " experience points.\n\n";
-  for (Hero *hero : party.heroes) {
+  for (Hero* hero : party.heroes) {
     rewardHero(*hero, total);
   }
   out << (saveParty(party) ? "Data saved.\n\n" : "Unable to save data.\n\n");

@@ -24,7 +24,7 @@ constexpr int kLargeEncounterLevel = 10;
 
 // Stops at the first hero whose file does not load; the heroes from that
 // one on keep their default stats.
-bool loadParty(const Party &party) {
+bool loadParty(const Party& party) {
   for (int index = 0; index < kPartySize; ++index) {
     const auto slot = static_cast<std::size_t>(index);
     if (!loadHero(*party.heroes.at(slot), kSaveFileNames.at(slot))) {
@@ -53,7 +53,7 @@ void runBattle() {
     party.heroes.at(index) = heroes.at(index).get();
   }
 
-  std::ostream &out = consoleOut();
+  std::ostream& out = consoleOut();
   if (loadParty(party)) {
     out << "Data loaded from save file. Generating random battle...\n";
   } else {
@@ -83,10 +83,10 @@ void runBattle() {
   runBattleLoop(party, encounter.monsters, encounter.count);
 
   // Heroes first, then the monsters, each in order.
-  for (auto &hero : heroes) {
+  for (auto& hero : heroes) {
     hero.reset();
   }
-  for (auto &monster : monsters) {
+  for (auto& monster : monsters) {
     monster.reset();
   }
 }

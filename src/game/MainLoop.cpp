@@ -17,7 +17,7 @@
 namespace valdoria {
 
 int runMainLoop() {
-  std::ostream &out = consoleOut();
+  std::ostream& out = consoleOut();
   out << "VALDORIA BATTLE\n"
       << "Version 1.1\n\n"
       << "NOTE: Capitalization is important! Type the commands and names as you see them.\n\n";

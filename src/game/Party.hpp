@@ -11,10 +11,10 @@ class Monster;
 inline constexpr int kPartySize = 3;
 
 struct Party {
-  std::array<Hero *, kPartySize> heroes{};
+  std::array<Hero*, kPartySize> heroes{};
 };
 
-inline constexpr std::array<const char *, kPartySize> kSaveFileNames{"Varen.txt", "Gorak.txt",
-                                                                     "Mirel.txt"};
+inline constexpr std::array<const char*, kPartySize> kSaveFileNames{"Varen.txt", "Gorak.txt",
+                                                                    "Mirel.txt"};
 
 } // namespace valdoria

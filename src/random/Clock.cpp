@@ -9,7 +9,7 @@ namespace {
 
 std::int64_t systemTime() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-ClockSource &clockSource() {
+ClockSource& clockSource() {
   static ClockSource source = systemTime;
   return source;
 }

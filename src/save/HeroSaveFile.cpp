@@ -24,7 +24,7 @@ constexpr int kFieldCount = 7;
 constexpr int kMaxLinkHops = 40;
 constexpr int kMaxTemporaryNameTries = 100;
 
-std::string formatFields(const Hero &hero) {
+std::string formatFields(const Hero& hero) {
   std::ostringstream text;
   for (const int value :
        {hero.getMaxHp(), hero.getMaxMp(), hero.getAttackPower(), hero.getDefensePower(),
@@ -36,7 +36,7 @@ std::string formatFields(const Hero &hero) {
 
 // The file a save really replaces: a link is followed, so the link stays
 // and the file it points to gets the new content.
-bool resolveTarget(const fs::path &name, fs::path &target) {
+bool resolveTarget(const fs::path& name, fs::path& target) {
   std::error_code error;
   fs::path path = name;
   for (int hop = 0; hop < kMaxLinkHops; ++hop) {
@@ -54,7 +54,7 @@ bool resolveTarget(const fs::path &name, fs::path &target) {
 }
 
 // Only a missing file or a regular file the user may write is replaced.
-bool isReplaceable(const fs::path &target) {
+bool isReplaceable(const fs::path& target) {
   std::error_code error;
   const fs::file_status status = fs::status(target, error);
   if (status.type() == fs::file_type::not_found) {
@@ -66,7 +66,7 @@ bool isReplaceable(const fs::path &target) {
   return ::access(target.c_str(), W_OK) == 0;
 }
 
-bool writeAll(int descriptor, const std::string &text) {
+bool writeAll(int descriptor, const std::string& text) {
   std::size_t written = 0;
   while (written < text.size()) {
     const ssize_t result = ::write(descriptor, text.data() + written, text.size() - written);
@@ -83,7 +83,7 @@ bool writeAll(int descriptor, const std::string &text) {
 
 // Creates a fresh file beside the target, with the permissions any newly
 // created file gets.
-int createTemporaryFile(const fs::path &target, fs::path &temporary) {
+int createTemporaryFile(const fs::path& target, fs::path& temporary) {
   for (int attempt = 0; attempt < kMaxTemporaryNameTries; ++attempt) {
     temporary = target;
     temporary += ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
@@ -97,7 +97,7 @@ int createTemporaryFile(const fs::path &target, fs::path &temporary) {
 
 // Writes, flushes to disk and closes; the temporary file is removed on any
 // failure so nothing is left behind.
-bool writeTemporaryFile(const fs::path &target, const std::string &text, fs::path &temporary) {
+bool writeTemporaryFile(const fs::path& target, const std::string& text, fs::path& temporary) {
   const int descriptor = createTemporaryFile(target, temporary);
   if (descriptor < 0) {
     return false;
@@ -113,7 +113,7 @@ bool writeTemporaryFile(const fs::path &target, const std::string &text, fs::pat
 
 } // namespace
 
-bool saveHero(const Hero &hero, const std::string &fileName) {
+bool saveHero(const Hero& hero, const std::string& fileName) {
   fs::path target;
   if (!resolveTarget(fileName, target) || !isReplaceable(target)) {
     return false;
@@ -129,14 +129,14 @@ bool saveHero(const Hero &hero, const std::string &fileName) {
   return true;
 }
 
-bool loadHero(Hero &hero, const std::string &fileName) {
+bool loadHero(Hero& hero, const std::string& fileName) {
   std::ifstream file(fileName);
   if (!file.is_open()) {
     return false;
   }
   // Read everything first: a file that breaks off changes nothing.
   std::array<int, kFieldCount> values{};
-  for (int &value : values) {
+  for (int& value : values) {
     if (!(file >> value)) {
       return false;
     }

@@ -12,10 +12,10 @@ class Hero;
 
 // Replaces the file as a whole, or leaves the old one untouched: false when
 // anything on the way fails.
-bool saveHero(const Hero &hero, const std::string &fileName);
+bool saveHero(const Hero& hero, const std::string& fileName);
 
 // False, with the hero unchanged, unless the file yields seven numbers.
 // A loaded hero starts at full HP and MP.
-bool loadHero(Hero &hero, const std::string &fileName);
+bool loadHero(Hero& hero, const std::string& fileName);
 
 } // namespace valdoria

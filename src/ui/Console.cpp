@@ -8,12 +8,12 @@ namespace valdoria {
 namespace {
 
 struct ConsoleStreams {
-  std::istream *in = &std::cin;
-  std::ostream *out = &std::cout;
+  std::istream* in = &std::cin;
+  std::ostream* out = &std::cout;
   bool inputEnded = false;
 };
 
-ConsoleStreams &streams() {
+ConsoleStreams& streams() {
   static ConsoleStreams console;
   return console;
 }
@@ -27,22 +27,22 @@ bool noteRead(bool succeeded) {
 
 } // namespace
 
-std::istream &consoleIn() { return *streams().in; }
+std::istream& consoleIn() { return *streams().in; }
 
-std::ostream &consoleOut() { return *streams().out; }
+std::ostream& consoleOut() { return *streams().out; }
 
-void setConsole(std::istream &in, std::ostream &out) {
+void setConsole(std::istream& in, std::ostream& out) {
   streams() = ConsoleStreams{&in, &out, false};
 }
 
 void resetConsole() { streams() = ConsoleStreams{}; }
 
-bool readWord(std::string &word) {
+bool readWord(std::string& word) {
   consoleOut().flush();
   return noteRead(static_cast<bool>(consoleIn() >> word));
 }
 
-bool readCommandWord(std::string &word) {
+bool readCommandWord(std::string& word) {
   if (!readWord(word)) {
     return false;
   }
@@ -50,7 +50,7 @@ bool readCommandWord(std::string &word) {
   return true;
 }
 
-bool readLine(std::string &line) {
+bool readLine(std::string& line) {
   consoleOut().flush();
   return noteRead(static_cast<bool>(std::getline(consoleIn(), line)));
 }

@@ -10,11 +10,11 @@
 
 namespace valdoria {
 
-bool Hero::magicSelectMenu(const MonsterSlots &monsters, int monsterCount) {
-  std::ostream &out = consoleOut();
+bool Hero::magicSelectMenu(const MonsterSlots& monsters, int monsterCount) {
+  std::ostream& out = consoleOut();
   out << "\nMAGIC SELECT MENU\n";
   for (int index = 0; index < spellCount; ++index) {
-    const Attack &spell = getSpell(index);
+    const Attack& spell = getSpell(index);
     out << spell.getName() << " - " << spell.getMpCost() << " MP ";
     if (spell.getMpCost() > getMp()) {
       out << " NOT ENOUGH MP";
@@ -30,7 +30,7 @@ bool Hero::magicSelectMenu(const MonsterSlots &monsters, int monsterCount) {
       return false;
     }
     for (int index = 0; index < spellCount; ++index) {
-      const Attack &spell = getSpell(index);
+      const Attack& spell = getSpell(index);
       if (word == spell.getName()) {
         // Casting needs more MP than the cost: a spell costing exactly the
         // MP left is listed as affordable yet refused.

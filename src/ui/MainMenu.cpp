@@ -10,8 +10,8 @@
 
 namespace valdoria {
 
-void Hero::mainMenu(const MonsterSlots &monsters, int monsterCount) {
-  std::ostream &out = consoleOut();
+void Hero::mainMenu(const MonsterSlots& monsters, int monsterCount) {
+  std::ostream& out = consoleOut();
   out << "\n"
       << getName() << "\tLV" << level << "\n"
       << "---------------\n"

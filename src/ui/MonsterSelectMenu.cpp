@@ -12,10 +12,10 @@ namespace valdoria {
 
 namespace {
 
-void listLivingMonsters(std::ostream &out, const MonsterSlots &monsters, int monsterCount) {
+void listLivingMonsters(std::ostream& out, const MonsterSlots& monsters, int monsterCount) {
   out << "\nMONSTER SELECT MENU\n";
   for (int slot = 0; slot < monsterCount; ++slot) {
-    const Monster &monster = *monsters.at(static_cast<std::size_t>(slot));
+    const Monster& monster = *monsters.at(static_cast<std::size_t>(slot));
     if (monster.isDead()) {
       continue;
     }
@@ -36,8 +36,8 @@ void listLivingMonsters(std::ostream &out, const MonsterSlots &monsters, int mon
 
 } // namespace
 
-bool Hero::monsterSelectMenu(const MonsterSlots &monsters, int monsterCount, const Attack &attack) {
-  std::ostream &out = consoleOut();
+bool Hero::monsterSelectMenu(const MonsterSlots& monsters, int monsterCount, const Attack& attack) {
+  std::ostream& out = consoleOut();
   listLivingMonsters(out, monsters, monsterCount);
 
   std::string line;
@@ -47,7 +47,7 @@ bool Hero::monsterSelectMenu(const MonsterSlots &monsters, int monsterCount, con
       return false;
     }
     for (int slot = 0; slot < monsterCount; ++slot) {
-      Monster &monster = *monsters.at(static_cast<std::size_t>(slot));
+      Monster& monster = *monsters.at(static_cast<std::size_t>(slot));
       if (line == monster.getName()) {
         if (!monster.isDead()) {
           performAttack(*this, monster, attack);

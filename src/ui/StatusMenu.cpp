@@ -10,7 +10,7 @@
 namespace valdoria {
 
 void Hero::statusMenu() const {
-  std::ostream &out = consoleOut();
+  std::ostream& out = consoleOut();
   out << "\nSTATUS MENU\n"
       << "Name         : " << getName() << "\n"
       << "Level        : " << level << "\n"
