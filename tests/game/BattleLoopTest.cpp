@@ -1,0 +1,137 @@
+#include "game/BattleLoop.hpp"
+
+#include "GameTest.hpp"
+#include "combatants/Gorak.hpp"
+#include "combatants/Mirel.hpp"
+#include "combatants/MonsterRoster.hpp"
+#include "combatants/Varen.hpp"
+#include "game/Party.hpp"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace valdoria {
+namespace {
+
+template <typename Kind> std::unique_ptr<Monster> make() { return std::make_unique<Kind>(); }
+
+TEST(Lettering, NamesakesGetDistinctNames) {
+  // S Spinelet, G Grimhorn, F Finlurk; E and P the two Gloomeye kinds.
+  const std::array makers{make<Spinelet>, make<Grimhorn>, make<Finlurk>, make<Gloomeye>,
+                          make<PodGloomeye>};
+  for (const auto& [kinds, names] : {
+           std::pair{"SSS", "Spinelet A, Spinelet B, Spinelet C"},
+           std::pair{"SGS", "Spinelet A, Grimhorn, Spinelet B"},
+           std::pair{"SS", "Spinelet A, Spinelet B"},
+           std::pair{"SGF", "Spinelet, Grimhorn, Finlurk"},
+           std::pair{"EP", "Gloomeye A, Gloomeye B"},
+           std::pair{"GPE", "Grimhorn, Gloomeye A, Gloomeye B"},
+           std::pair{"SSSG", "Spinelet A, Spinelet B, Spinelet, Grimhorn"},
+           std::pair{"SSSS", "Spinelet A, Spinelet B, Spinelet, Spinelet C"},
+           std::pair{"SGSGF", "Spinelet A, Grimhorn, Spinelet B, Grimhorn A, Finlurk"},
+           std::pair{"SSSSS", "Spinelet A, Spinelet B, Spinelet, Spinelet C, Spinelet D"},
+       }) {
+    std::vector<std::unique_ptr<Monster>> owned;
+    MonsterSlots slots{};
+    for (const char* kind = kinds; *kind != '\0'; ++kind) {
+      owned.push_back(makers.at(std::string_view("SGFEP").find(*kind))());
+      slots.at(owned.size() - 1) = owned.back().get();
+    }
+    letterNamesakes(slots, static_cast<int>(owned.size()));
+    std::string lettered;
+    for (const auto& monster : owned) {
+      lettered += (lettered.empty() ? "" : ", ") + monster->getName();
+    }
+    EXPECT_EQ(lettered, names) << kinds;
+  }
+}
+
+constexpr const char* kWin = "\nCongratulations! You won the battle!\n"
+                             "You gained 31 experience points.\n\nData saved.\n\n";
+
+// Battles between a hand-made party and a Spinelet (100 HP, reward 31) with
+// a Grimhorn (450 HP, reward 36). Under the frozen clock the first blow of a
+// run varies by +3, and the first target draw after the loop's re-seed falls
+// on Mirel, the second on Gorak.
+class BattleLoopTest : public testing::GameTest {
+protected:
+  void run(const std::string& script, int monsterCount) {
+    clearOutput();
+    typeInput(script);
+    runBattleLoop(party, monsters, monsterCount);
+  }
+
+  Varen varen;
+  Gorak gorak;
+  Mirel mirel;
+  Party party{{&varen, &gorak, &mirel}};
+  Spinelet spinelet;
+  Grimhorn grimhorn;
+  MonsterSlots monsters{&spinelet, &grimhorn, nullptr, nullptr, nullptr};
+};
+
+TEST_F(BattleLoopTest, VictoryIsNoticedAfterTheNextLivingHerosUpdate) {
+  spinelet.setHp(1);
+  gorak.setDefendStatus(true);
+  mirel.setPoisonStatus(true);
+  run("Attack\nSpinelet\n", 1);
+  EXPECT_TRUE(output().ends_with("Varen does 138 damage to Spinelet with a physical attack!\n"
+                                 "Spinelet dies!\nGorak stops defending.\n" +
+                                 std::string(kWin)))
+      << output();
+  EXPECT_EQ(mirel.getHp(), 900); // Mirel got no update: her poison did not bite
+  EXPECT_EQ(readFile("Gorak.txt"), "1300 50 51 28 1 31 100 ");
+}
+
+// The last hero in party order fells the last monster: the monsters' phase
+// still runs, and the win waits for Mirel's next update, which here kills her.
+TEST_F(BattleLoopTest, WinOfTheLastHeroWaitsForTheNextCycle) {
+  varen.setDeathStatus(true);
+  gorak.setDeathStatus(true);
+  mirel.setHp(46);
+  mirel.setPoisonStatus(true);
+  spinelet.setHp(1);
+  run("Attack\nSpinelet\n", 1);
+  EXPECT_TRUE(output().ends_with("Mirel does 129 damage to Spinelet with a physical attack!\n"
+                                 "Spinelet dies!\nMirel takes 45 damage from poison!\n"
+                                 "Mirel dies!\nYou lost the battle...\n\n"))
+      << output();
+}
+
+// Defeat is noticed at the next monster's turn, after its update only.
+TEST_F(BattleLoopTest, DefeatIsNoticedAtTheNextMonstersUpdate) {
+  varen.setDeathStatus(true);
+  gorak.setDeathStatus(true);
+  mirel.setHp(1);
+  mirel.setPoisonStatus(true);
+  spinelet.setPoisonStatus(true);
+  grimhorn.setPoisonStatus(true);
+  run("", 2);
+  EXPECT_EQ(output(), "You encountered: Spinelet, Grimhorn\nMirel takes 45 damage from poison!\n"
+                      "Mirel dies!\nSpinelet takes 5 damage from poison!\n"
+                      "You lost the battle...\n\n");
+  EXPECT_EQ(grimhorn.getHp(), 450);
+}
+
+// A target draw that falls on a dead hero runs the monster's turn again,
+// update included, so a poisoned monster takes a second tick at once.
+TEST_F(BattleLoopTest, ADeadTargetIsDrawnAgainWithAnotherUpdate) {
+  mirel.setDeathStatus(true);
+  spinelet.setPoisonStatus(true);
+  run("Defend\nDefend\n", 1);
+  EXPECT_NE(output().find("Gorak defends!\nSpinelet takes 5 damage from poison!\n"
+                          "Spinelet takes 5 damage from poison!\n"
+                          // 3 x (20 + 100) - 56 = 304, varied by +3, halved.
+                          "Spinelet does 153 damage to Gorak with Quill Volley!\n"
+                          "Varen stops defending.\n\nVaren\tLV1\n"),
+            std::string::npos)
+      << output();
+  EXPECT_EQ(spinelet.getHp(), 90);
+  EXPECT_EQ(spinelet.getPoisonCounter(), 3);
+}
+
+} // namespace
+} // namespace valdoria
