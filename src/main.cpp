@@ -3,7 +3,8 @@
 #include <iostream>
 
 int main() {
-  // The game flushes before every read; no write is needed in between.
+  // Every read flushes the output first, so unsynchronised streams are safe
+  // and write once per prompt.
   std::ios::sync_with_stdio(false);
   return valdoria::runMainLoop();
 }

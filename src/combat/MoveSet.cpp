@@ -4,7 +4,6 @@
 #include "combatants/Combatant.hpp"
 #include "random/Random.hpp"
 
-#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -72,44 +71,30 @@ void MoveSet::takeTurn(Combatant& user, Combatant& target) const {
 
 void MoveSet::resetMoveSeedOffset() { moveSeedOffset = kInitialMoveSeedOffset; }
 
-std::size_t MoveSet::clampIndex(int index, int count) {
-  return static_cast<std::size_t>(std::clamp(index, 0, count - 1));
-}
-
 MoveSet1::MoveSet1(const Attack& basic) : MoveSet(1), attacks{&basic} {}
 
-const Attack& MoveSet1::getAttack(int index) const {
-  return *attacks.at(clampIndex(index, getCount()));
-}
+const Attack& MoveSet1::getAttack(int index) const { return attackAt(attacks, index); }
 
 MoveSet2::MoveSet2(const Attack& basic, const Attack& special)
     : MoveSet(2), attacks{&basic, &special} {}
 
-const Attack& MoveSet2::getAttack(int index) const {
-  return *attacks.at(clampIndex(index, getCount()));
-}
+const Attack& MoveSet2::getAttack(int index) const { return attackAt(attacks, index); }
 
 MoveSet3::MoveSet3(const Attack& basic, const Attack& first, const Attack& second)
     : MoveSet(3), attacks{&basic, &first, &second} {}
 
-const Attack& MoveSet3::getAttack(int index) const {
-  return *attacks.at(clampIndex(index, getCount()));
-}
+const Attack& MoveSet3::getAttack(int index) const { return attackAt(attacks, index); }
 
 MoveSet4::MoveSet4(const Attack& basic, const Attack& first, const Attack& second,
                    const Attack& third)
     : MoveSet(4), attacks{&basic, &first, &second, &third} {}
 
-const Attack& MoveSet4::getAttack(int index) const {
-  return *attacks.at(clampIndex(index, getCount()));
-}
+const Attack& MoveSet4::getAttack(int index) const { return attackAt(attacks, index); }
 
 MoveSet6::MoveSet6(const Attack& basic, const Attack& first, const Attack& second,
                    const Attack& third, const Attack& fourth, const Attack& fifth)
     : MoveSet(6), attacks{&basic, &first, &second, &third, &fourth, &fifth} {}
 
-const Attack& MoveSet6::getAttack(int index) const {
-  return *attacks.at(clampIndex(index, getCount()));
-}
+const Attack& MoveSet6::getAttack(int index) const { return attackAt(attacks, index); }
 
 } // namespace valdoria

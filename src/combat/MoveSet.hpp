@@ -2,6 +2,7 @@
 
 #include "combatants/Attack.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 
@@ -30,7 +31,12 @@ public:
 protected:
   explicit MoveSet(int count) : count(count) {}
 
-  static std::size_t clampIndex(int index, int count);
+  // Out-of-range indexes give the nearest end, never a dangling reference.
+  template <std::size_t Size>
+  static const Attack& attackAt(const std::array<const Attack*, Size>& attacks, int index) {
+    const int last = static_cast<int>(Size) - 1;
+    return *attacks[static_cast<std::size_t>(std::clamp(index, 0, last))];
+  }
 
 private:
   int count;

@@ -4,7 +4,6 @@
 #include "random/Random.hpp"
 #include "ui/Console.hpp"
 
-#include <cmath>
 #include <ostream>
 
 namespace valdoria {
@@ -12,11 +11,8 @@ namespace valdoria {
 int Hero::getExperienceToNextLevel() const { return saturatingSubtract(toNextLevel, experience); }
 
 void Hero::raiseToNextLevel() {
-  const double product = std::trunc(static_cast<double>(toNextLevel) * 1.1);
-  // Held at the range's ends before the conversion, which would be
-  // undefined outside it.
-  const double bounded = std::fmax(-2147483648.0, std::fmin(product, 2147483647.0));
-  toNextLevel = saturatingAdd(toNextLevel, static_cast<int>(bounded));
+  toNextLevel =
+      saturatingAdd(toNextLevel, truncateSaturated(static_cast<double>(toNextLevel) * 1.1));
 }
 
 void Hero::growOneLevel(const GrowthTable& table, std::uint32_t& seedOffset) {

@@ -21,6 +21,18 @@ constexpr int saturate(std::int64_t value) {
   return static_cast<int>(value);
 }
 
+// A product taken in double precision, truncated toward zero and held at the
+// range's ends (converting a double outside the range would be undefined).
+constexpr int truncateSaturated(double value) {
+  if (value <= -2147483648.0) {
+    return std::numeric_limits<int>::min();
+  }
+  if (value >= 2147483647.0) {
+    return std::numeric_limits<int>::max();
+  }
+  return static_cast<int>(value);
+}
+
 constexpr int saturatingAdd(int a, int b) { return saturate(static_cast<std::int64_t>(a) + b); }
 
 constexpr int saturatingSubtract(int a, int b) {

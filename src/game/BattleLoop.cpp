@@ -6,7 +6,9 @@
 #include "random/Random.hpp"
 #include "ui/Console.hpp"
 
+#include <cstddef>
 #include <ostream>
+#include <string>
 
 namespace valdoria {
 

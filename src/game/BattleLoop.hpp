@@ -2,8 +2,6 @@
 
 #include "combatants/Monster.hpp"
 
-#include <string>
-
 namespace valdoria {
 
 struct Party;

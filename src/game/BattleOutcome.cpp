@@ -6,6 +6,7 @@
 #include "save/HeroSaveFile.hpp"
 #include "ui/Console.hpp"
 
+#include <cstddef>
 #include <ostream>
 
 namespace valdoria {

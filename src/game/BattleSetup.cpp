@@ -12,6 +12,8 @@
 #include "save/HeroSaveFile.hpp"
 #include "ui/Console.hpp"
 
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <ostream>
 

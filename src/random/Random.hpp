@@ -4,8 +4,8 @@
 
 namespace valdoria {
 
-// The one generator the whole game shares. Every seeding point and every
-// draw happens at a fixed place in the rules, so sessions replay exactly.
+// The one generator the whole game shares. Every seeding and every draw
+// happens at a fixed point of play, so sessions replay exactly.
 
 // Sets the generator's state.
 void seedRandom(std::uint32_t seed);

@@ -31,21 +31,24 @@ bool Hero::magicSelectMenu(const MonsterSlots& monsters, int monsterCount) {
     }
     for (int index = 0; index < spellCount; ++index) {
       const Attack& spell = getSpell(index);
-      if (word == spell.getName()) {
-        // Casting needs more MP than the cost: a spell costing exactly the
-        // MP left is listed as affordable yet refused.
-        if (spell.getMpCost() < getMp()) {
-          if (monsterSelectMenu(monsters, monsterCount, spell)) {
-            return true;
-          }
-          if (hasInputEnded()) {
-            return false;
-          }
-        } else {
-          out << "Not enough MP. ";
-          word.clear();
+      if (word != spell.getName()) {
+        if (word == "BACK") {
+          return false;
         }
-      } else if (word == "BACK") {
+        continue;
+      }
+      // Casting needs more MP than the cost: a spell costing exactly the MP
+      // left is listed as affordable yet refused.
+      if (spell.getMpCost() >= getMp()) {
+        out << "Not enough MP. ";
+        word.clear();
+        continue;
+      }
+      if (monsterSelectMenu(monsters, monsterCount, spell)) {
+        return true;
+      }
+      // Backing out of the target goes on with the scan.
+      if (hasInputEnded()) {
         return false;
       }
     }

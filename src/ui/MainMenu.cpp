@@ -25,22 +25,23 @@ void Hero::mainMenu(const MonsterSlots& monsters, int monsterCount) {
     if (!readCommandWord(command)) {
       return;
     }
-    if (command == "Attack") {
-      if (monsterSelectMenu(monsters, monsterCount, getBasicAttack()) || hasInputEnded()) {
-        return;
-      }
-    } else if (command == "Defend") {
+    if (command == "Defend") {
       setDefendStatus(true);
       return;
-    } else if (command == "Magic") {
-      if (magicSelectMenu(monsters, monsterCount) || hasInputEnded()) {
-        return;
-      }
-    } else if (command == "Status") {
+    }
+    bool turnUsed = false;
+    if (command == "Attack") {
+      turnUsed = monsterSelectMenu(monsters, monsterCount, getBasicAttack());
+    }
+    if (command == "Magic") {
+      turnUsed = magicSelectMenu(monsters, monsterCount);
+    }
+    if (command == "Status") {
       statusMenu();
-      if (hasInputEnded()) {
-        return;
-      }
+    }
+    // Backing out, viewing the status or any other word keeps the turn.
+    if (turnUsed || hasInputEnded()) {
+      return;
     }
   }
 }
