@@ -1,6 +1,7 @@
 #include "game/BattleLoop.hpp"
 
 #include "GameTest.hpp"
+#include "TestBattle.hpp"
 #include "combatants/Gorak.hpp"
 #include "combatants/Mirel.hpp"
 #include "combatants/MonsterRoster.hpp"
@@ -56,21 +57,13 @@ constexpr const char* kWin = "\nCongratulations! You won the battle!\n"
 // a Grimhorn (450 HP, reward 36). Under the frozen clock the first blow of a
 // run varies by +3, and the first target draw after the loop's re-seed falls
 // on Mirel, the second on Gorak.
-class BattleLoopTest : public testing::GameTest {
+class BattleLoopTest : public testing::GameTest, protected testing::TestBattle {
 protected:
   void run(const std::string& script, int monsterCount) {
     clearOutput();
     typeInput(script);
     runBattleLoop(party, monsters, monsterCount);
   }
-
-  Varen varen;
-  Gorak gorak;
-  Mirel mirel;
-  Party party{{&varen, &gorak, &mirel}};
-  Spinelet spinelet;
-  Grimhorn grimhorn;
-  MonsterSlots monsters{&spinelet, &grimhorn, nullptr, nullptr, nullptr};
 };
 
 TEST_F(BattleLoopTest, VictoryIsNoticedAfterTheNextLivingHerosUpdate) {

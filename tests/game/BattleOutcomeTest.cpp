@@ -1,11 +1,8 @@
 #include "game/BattleOutcome.hpp"
 
 #include "GameTest.hpp"
-#include "combatants/Gorak.hpp"
-#include "combatants/Mirel.hpp"
+#include "TestBattle.hpp"
 #include "combatants/MonsterRoster.hpp"
-#include "combatants/Varen.hpp"
-#include "game/Party.hpp"
 #include "save/HeroSaveFile.hpp"
 
 #include <filesystem>
@@ -17,20 +14,12 @@ namespace {
 
 // The party after a battle against a Spinelet (reward 31) and a Grimhorn
 // (reward 36): 67 experience points for every hero.
-class BattleOutcomeTest : public testing::GameTest {
+class BattleOutcomeTest : public testing::GameTest, protected testing::TestBattle {
 protected:
   void finish(BattleResult result) {
     clearOutput();
     applyBattleOutcome(party, monsters, 2, result);
   }
-
-  Varen varen;
-  Gorak gorak;
-  Mirel mirel;
-  Party party{{&varen, &gorak, &mirel}};
-  Spinelet spinelet;
-  Grimhorn grimhorn;
-  MonsterSlots monsters{&spinelet, &grimhorn, nullptr, nullptr, nullptr};
 };
 
 TEST_F(BattleOutcomeTest, AWinRewardsEveryHeroAndSavesTheParty) {
