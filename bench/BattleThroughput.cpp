@@ -8,8 +8,8 @@
 // temporary one), where the won battles' saves are written.
 
 #include "game/MainLoop.hpp"
+#include "game/RunState.hpp"
 #include "random/Clock.hpp"
-#include "ui/Console.hpp"
 
 #include <chrono>
 #include <cstdint>
@@ -93,9 +93,7 @@ int main(int argc, char** argv) {
     removeSaveFiles();
     std::istringstream in(script);
     std::ostringstream out;
-    valdoria::resetRunState();
-    valdoria::setConsole(in, out);
-    valdoria::setFixedTime(clock);
+    valdoria::startRun(in, out, valdoria::frozenClock(clock));
     valdoria::runMainLoop();
     const long fought = battlesFought(out.str());
     if (fought <= 0) {

@@ -11,8 +11,8 @@
 #include "FuzzWorkDirectory.hpp"
 
 #include "game/MainLoop.hpp"
+#include "game/RunState.hpp"
 #include "random/Clock.hpp"
-#include "ui/Console.hpp"
 
 #include <array>
 #include <cstddef>
@@ -99,14 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::istringstream in(bytes.takeRest());
   std::ostringstream out;
-  valdoria::resetRunState();
-  valdoria::setConsole(in, out);
-  valdoria::setFixedTime(clock);
+  valdoria::startRun(in, out, valdoria::frozenClock(clock));
 
   const int status = valdoria::runMainLoop();
 
-  valdoria::resetConsole();
-  valdoria::resetClock();
+  valdoria::resetRunState();
   if (status != 0 || !endsWithSummary(out.str()) || !onlySaveFilesLeft()) {
     std::abort();
   }

@@ -1,10 +1,10 @@
 #include "combat/AttackResolution.hpp"
 
+#include "base/Console.hpp"
+#include "base/SaturatingMath.hpp"
 #include "combatants/Attack.hpp"
 #include "combatants/Combatant.hpp"
-#include "combatants/SaturatingMath.hpp"
 #include "random/Random.hpp"
-#include "ui/Console.hpp"
 
 #include <cstdint>
 #include <ostream>
@@ -16,6 +16,14 @@ namespace {
 constexpr std::uint32_t kInitialAttackSeedOffset = 3232;
 std::uint32_t attackSeedOffset = kInitialAttackSeedOffset;
 
+// The amount of a blow before its variation: 3 × (attack power + power)
+// − defense power, never below 1.
+int baseDamage(int attackPower, int power, int defensePower) {
+  const int base = saturatingAdd(attackPower, power);
+  const int amount = saturatingSubtract(saturatingMultiply(3, base), defensePower);
+  return amount <= 0 ? 1 : amount;
+}
+
 // From −6 to +6; 0 comes from both branches.
 int applyVariation(int amount) {
   const bool add = drawRandom() % 2 == 0;
@@ -24,12 +32,6 @@ int applyVariation(int amount) {
 }
 
 } // namespace
-
-int baseDamage(int attackPower, int power, int defensePower) {
-  const int base = saturatingAdd(attackPower, power);
-  const int amount = saturatingSubtract(saturatingMultiply(3, base), defensePower);
-  return amount <= 0 ? 1 : amount;
-}
 
 void performAttack(Combatant& attacker, Combatant& target, const Attack& attack) {
   seedRandomFromClock(attackSeedOffset);

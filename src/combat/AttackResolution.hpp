@@ -9,10 +9,6 @@ class Combatant;
 // a defender, the MP cost, the blow's line and a defeat.
 void performAttack(Combatant& attacker, Combatant& target, const Attack& attack);
 
-// The amount of a blow before its variation: 3 × (attack power + power)
-// − defense power, never below 1.
-int baseDamage(int attackPower, int power, int defensePower);
-
 // Back to the blow seed offset a fresh run starts with.
 void resetAttackSeedOffset();
 

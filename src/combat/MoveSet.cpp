@@ -69,7 +69,7 @@ void MoveSet::takeTurn(Combatant& user, Combatant& target) const {
   performAttack(user, target, getAttack(chosen));
 }
 
-void MoveSet::resetMoveSeedOffset() { moveSeedOffset = kInitialMoveSeedOffset; }
+void resetMoveSeedOffset() { moveSeedOffset = kInitialMoveSeedOffset; }
 
 MoveSet1::MoveSet1(const Attack& basic) : MoveSet(1), attacks{&basic} {}
 

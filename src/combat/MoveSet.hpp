@@ -20,13 +20,9 @@ public:
 
   // The action at index; indexes outside the set give its nearest end.
   virtual const Attack& getAttack(int index) const = 0;
-  int getCount() const { return count; }
 
   // Defends or strikes target with the chosen action.
   void takeTurn(Combatant& user, Combatant& target) const;
-
-  // Back to the turn seed offset a fresh run starts with.
-  static void resetMoveSeedOffset();
 
 protected:
   explicit MoveSet(int count) : count(count) {}
@@ -41,6 +37,9 @@ protected:
 private:
   int count;
 };
+
+// Back to the turn seed offset a fresh run starts with.
+void resetMoveSeedOffset();
 
 // The move sets by size, each over its owner's own actions.
 class MoveSet1 final : public MoveSet {

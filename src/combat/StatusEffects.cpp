@@ -3,8 +3,8 @@
 
 #include "combatants/Combatant.hpp"
 
-#include "combatants/SaturatingMath.hpp"
-#include "ui/Console.hpp"
+#include "base/Console.hpp"
+#include "base/SaturatingMath.hpp"
 
 #include <ostream>
 

@@ -42,7 +42,7 @@ public:
   PhysicalAttack& getBasicAttack() { return basicAttack; }
   const PhysicalAttack& getBasicAttack() const { return basicAttack; }
 
-  // --- status effects, with their messages ---
+  // --- status effects, with their messages (defined with the combat rules) ---
   // The start-of-turn update: poison, end of enhancement, end of defending.
   void updateStatus();
   void setDefendStatus(bool on);

@@ -3,13 +3,13 @@
 #include "combatants/MonsterRoster.hpp"
 #include "random/Random.hpp"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace valdoria {
 
 namespace {
-
-constexpr int kKindCount = 11;
 
 struct StoredSeed {
   bool isSet = false;
@@ -18,32 +18,24 @@ struct StoredSeed {
 
 StoredSeed storedSeed;
 
-std::unique_ptr<Monster> createMonsterKind(int index) {
-  switch (index) {
-  case 0:
-    return std::make_unique<AzureWisp>();
-  case 1:
-    return std::make_unique<Gloomeye>();
-  case 2:
-    return std::make_unique<Spinelet>();
-  case 3:
-    return std::make_unique<Whiskrel>();
-  case 4:
-    return std::make_unique<SteelHulk>();
-  case 5:
-    return std::make_unique<Grimhorn>();
-  case 6:
-    return std::make_unique<Rotvine>();
-  case 7:
-    return std::make_unique<PodGloomeye>();
-  case 8:
-    return std::make_unique<Finlurk>();
-  case 9:
-    return std::make_unique<PaleWisp>();
-  default:
-    return std::make_unique<AmberWisp>();
-  }
-}
+template <typename Kind> std::unique_ptr<Monster> createKind() { return std::make_unique<Kind>(); }
+
+// The ordinary kinds in the order the generator's last draw picks them from;
+// a new kind is one more row.
+constexpr std::array kKinds{
+    createKind<AzureWisp>,   // 0
+    createKind<Gloomeye>,    // 1
+    createKind<Spinelet>,    // 2
+    createKind<Whiskrel>,    // 3
+    createKind<SteelHulk>,   // 4
+    createKind<Grimhorn>,    // 5
+    createKind<Rotvine>,     // 6
+    createKind<PodGloomeye>, // 7
+    createKind<Finlurk>,     // 8
+    createKind<PaleWisp>,    // 9
+    createKind<AmberWisp>,   // 10
+};
+constexpr int kKindCount = static_cast<int>(kKinds.size());
 
 } // namespace
 
@@ -58,7 +50,7 @@ std::unique_ptr<Monster> createRandomMonster(int offset) {
   for (int i = 0; i < skip; ++i) {
     drawRandom();
   }
-  return createMonsterKind(drawRandom() % kKindCount);
+  return kKinds.at(static_cast<std::size_t>(drawRandom() % kKindCount))();
 }
 
 void resetEncounterGenerator() { storedSeed = StoredSeed{}; }

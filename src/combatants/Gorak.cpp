@@ -28,6 +28,6 @@ void Gorak::levelUp() {
   growOneLevel(kGrowth, levelUpOffset);
 }
 
-void Gorak::resetLevelUpOffset() { levelUpOffset = kInitialLevelUpOffset; }
+void resetGorakLevelUpOffset() { levelUpOffset = kInitialLevelUpOffset; }
 
 } // namespace valdoria

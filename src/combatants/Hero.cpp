@@ -1,8 +1,8 @@
 #include "combatants/Hero.hpp"
 
-#include "combatants/SaturatingMath.hpp"
+#include "base/Console.hpp"
+#include "base/SaturatingMath.hpp"
 #include "random/Random.hpp"
-#include "ui/Console.hpp"
 
 #include <ostream>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "combatants/Combatant.hpp"
-#include "combatants/Monster.hpp"
+#include "combatants/MonsterSlots.hpp"
 
 #include <cstdint>
 
@@ -35,7 +35,7 @@ public:
   // Adds a tenth more than the threshold itself: 100, 210, 441, 926...
   void raiseToNextLevel();
 
-  // --- menus: one hero's turn ---
+  // --- menus: one hero's turn (defined with the player interface) ---
   void mainMenu(const MonsterSlots& monsters, int monsterCount);
   bool monsterSelectMenu(const MonsterSlots& monsters, int monsterCount, const Attack& attack);
   bool magicSelectMenu(const MonsterSlots& monsters, int monsterCount);

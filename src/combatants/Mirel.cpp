@@ -28,6 +28,6 @@ void Mirel::levelUp() {
   growOneLevel(kGrowth, levelUpOffset);
 }
 
-void Mirel::resetLevelUpOffset() { levelUpOffset = kInitialLevelUpOffset; }
+void resetMirelLevelUpOffset() { levelUpOffset = kInitialLevelUpOffset; }
 
 } // namespace valdoria

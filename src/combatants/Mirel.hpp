@@ -12,12 +12,12 @@ public:
   const Attack& getSpell(int index) const override;
   void levelUp() override;
 
-  // Back to the level-up offset a fresh run starts with.
-  static void resetLevelUpOffset();
-
 private:
   Blaze blaze;
   Surge surge;
 };
+
+// Back to the level-up offset a fresh run starts with.
+void resetMirelLevelUpOffset();
 
 } // namespace valdoria

@@ -1,5 +1,6 @@
 #pragma once
 
+// A monster owns its move set, which lives with the combat rules.
 #include "combat/MoveSet.hpp"
 #include "combatants/Monster.hpp"
 #include "combatants/Spells.hpp"

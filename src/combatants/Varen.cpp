@@ -28,6 +28,6 @@ void Varen::levelUp() {
   growOneLevel(kGrowth, levelUpOffset);
 }
 
-void Varen::resetLevelUpOffset() { levelUpOffset = kInitialLevelUpOffset; }
+void resetVarenLevelUpOffset() { levelUpOffset = kInitialLevelUpOffset; }
 
 } // namespace valdoria

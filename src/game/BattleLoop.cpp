@@ -1,26 +1,19 @@
 #include "game/BattleLoop.hpp"
 
+#include "base/Console.hpp"
 #include "combatants/Hero.hpp"
+#include "combatants/Monster.hpp"
 #include "game/BattleOutcome.hpp"
+#include "game/Lettering.hpp"
 #include "game/Party.hpp"
 #include "random/Random.hpp"
-#include "ui/Console.hpp"
 
-#include <cstddef>
 #include <ostream>
 #include <string>
 
 namespace valdoria {
 
 namespace {
-
-Monster& monsterAt(const MonsterSlots& monsters, int slot) {
-  return *monsters.at(static_cast<std::size_t>(slot));
-}
-
-Hero& heroAt(const Party& party, int index) {
-  return *party.heroes.at(static_cast<std::size_t>(index));
-}
 
 int countLivingMonsters(const MonsterSlots& monsters, int monsterCount) {
   int living = 0;
@@ -36,44 +29,6 @@ int countLivingHeroes(const Party& party) {
     living += heroAt(party, index).isDead() ? 0 : 1;
   }
   return living;
-}
-
-bool isNameTaken(const MonsterSlots& monsters, int monsterCount, const std::string& name) {
-  for (int slot = 0; slot < monsterCount; ++slot) {
-    if (monsterAt(monsters, slot).getName() == name) {
-      return true;
-    }
-  }
-  return false;
-}
-
-bool hasEarlierNamesake(const MonsterSlots& monsters, int slot) {
-  const std::string name = monsterAt(monsters, slot).getName();
-  for (int earlier = 0; earlier < slot; ++earlier) {
-    if (monsterAt(monsters, earlier).getName() == name) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// The first pair of namesakes: " A" and " B". Returns their old name, or
-// an empty one when every name differs.
-std::string letterFirstPair(const MonsterSlots& monsters, int monsterCount) {
-  for (int i = 0; i < monsterCount; ++i) {
-    for (int j = 0; j < monsterCount; ++j) {
-      Monster& first = monsterAt(monsters, i);
-      Monster& second = monsterAt(monsters, j);
-      if (i == j || first.getName() != second.getName()) {
-        continue;
-      }
-      std::string duplicate = first.getName();
-      first.setName(duplicate + " A");
-      second.setName(duplicate + " B");
-      return duplicate;
-    }
-  }
-  return {};
 }
 
 // The heroes' turns, in party order. True once victory is noticed, at the
@@ -118,34 +73,6 @@ bool playMonsterTurn(const Party& party, Monster& monster) {
 }
 
 } // namespace
-
-void letterNamesakes(const MonsterSlots& monsters, int monsterCount) {
-  const std::string duplicate = letterFirstPair(monsters, monsterCount);
-  if (monsterCount == 3 && !duplicate.empty()) {
-    for (int slot = 0; slot < monsterCount; ++slot) {
-      Monster& monster = monsterAt(monsters, slot);
-      if (monster.getName() == duplicate) {
-        monster.setName(duplicate + " C");
-      }
-    }
-  }
-  // Larger encounters can hold more namesakes: each later one gets the first
-  // free letter, so a typed name always picks out one monster.
-  for (int slot = 1; slot < monsterCount; ++slot) {
-    if (!hasEarlierNamesake(monsters, slot)) {
-      continue;
-    }
-    Monster& monster = monsterAt(monsters, slot);
-    const std::string name = monster.getName();
-    for (char letter = 'A'; letter <= 'Z'; ++letter) {
-      const std::string lettered = name + " " + letter;
-      if (!isNameTaken(monsters, monsterCount, lettered)) {
-        monster.setName(lettered);
-        break;
-      }
-    }
-  }
-}
 
 void runBattleLoop(const Party& party, const MonsterSlots& monsters, int monsterCount) {
   letterNamesakes(monsters, monsterCount);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "combatants/Monster.hpp"
+#include "combatants/MonsterSlots.hpp"
 
 namespace valdoria {
 
@@ -11,8 +11,5 @@ struct Party;
 // wiped out, and applies the outcome. A battle whose input ends is
 // abandoned: no more turns and no outcome.
 void runBattleLoop(const Party& party, const MonsterSlots& monsters, int monsterCount);
-
-// Gives monsters that share a name distinct names.
-void letterNamesakes(const MonsterSlots& monsters, int monsterCount);
 
 } // namespace valdoria

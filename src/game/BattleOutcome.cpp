@@ -1,12 +1,12 @@
 #include "game/BattleOutcome.hpp"
 
+#include "base/Console.hpp"
+#include "base/SaturatingMath.hpp"
 #include "combatants/Hero.hpp"
-#include "combatants/SaturatingMath.hpp"
+#include "combatants/Monster.hpp"
 #include "game/Party.hpp"
-#include "save/HeroSaveFile.hpp"
-#include "ui/Console.hpp"
+#include "game/PartyFiles.hpp"
 
-#include <cstddef>
 #include <ostream>
 
 namespace valdoria {
@@ -16,8 +16,7 @@ namespace {
 int sumExperienceRewards(const MonsterSlots& monsters, int monsterCount) {
   int total = 0;
   for (int slot = 0; slot < monsterCount; ++slot) {
-    total =
-        saturatingAdd(total, monsters.at(static_cast<std::size_t>(slot))->getExperienceReward());
+    total = saturatingAdd(total, monsterAt(monsters, slot).getExperienceReward());
   }
   return total;
 }
@@ -34,16 +33,6 @@ void rewardHero(Hero& hero, int total) {
   if (hero.getToNextLevel() <= hero.getExperience()) {
     hero.levelUp();
   }
-}
-
-// Stops at the first hero that cannot be saved.
-bool saveParty(const Party& party) {
-  for (std::size_t index = 0; index < party.heroes.size(); ++index) {
-    if (!saveHero(*party.heroes.at(index), kSaveFileNames.at(index))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 } // namespace

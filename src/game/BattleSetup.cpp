@@ -1,5 +1,6 @@
 #include "game/BattleSetup.hpp"
 
+#include "base/Console.hpp"
 #include "combatants/DreadColossus.hpp"
 #include "combatants/EncounterGenerator.hpp"
 #include "combatants/Gorak.hpp"
@@ -8,9 +9,8 @@
 #include "game/BattleLoop.hpp"
 #include "game/Encounter.hpp"
 #include "game/Party.hpp"
+#include "game/PartyFiles.hpp"
 #include "random/Random.hpp"
-#include "save/HeroSaveFile.hpp"
-#include "ui/Console.hpp"
 
 #include <array>
 #include <cstddef>
@@ -23,18 +23,6 @@ namespace {
 
 constexpr int kBossLevel = 30;
 constexpr int kLargeEncounterLevel = 10;
-
-// Stops at the first hero whose file does not load; the heroes from that
-// one on keep their default stats.
-bool loadParty(const Party& party) {
-  for (int index = 0; index < kPartySize; ++index) {
-    const auto slot = static_cast<std::size_t>(index);
-    if (!loadHero(*party.heroes.at(slot), kSaveFileNames.at(slot))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // Varen's level alone decides how many monsters come, or the boss.
 int drawMonsterCount(int varenLevel) {

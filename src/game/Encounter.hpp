@@ -1,6 +1,6 @@
 #pragma once
 
-#include "combatants/Monster.hpp"
+#include "combatants/MonsterSlots.hpp"
 
 namespace valdoria {
 

@@ -1,15 +1,8 @@
 #include "game/MainLoop.hpp"
 
-#include "combat/AttackResolution.hpp"
-#include "combat/MoveSet.hpp"
-#include "combatants/EncounterGenerator.hpp"
-#include "combatants/Gorak.hpp"
-#include "combatants/Mirel.hpp"
-#include "combatants/SaturatingMath.hpp"
-#include "combatants/Varen.hpp"
+#include "base/Console.hpp"
+#include "base/SaturatingMath.hpp"
 #include "game/BattleSetup.hpp"
-#include "random/Random.hpp"
-#include "ui/Console.hpp"
 
 #include <ostream>
 #include <string>
@@ -45,17 +38,6 @@ int runMainLoop() {
       << "Exiting program...\n";
   out.flush();
   return 0;
-}
-
-void resetRunState() {
-  resetRandom();
-  resetAttackSeedOffset();
-  MoveSet::resetMoveSeedOffset();
-  resetEncounterGenerator();
-  Varen::resetLevelUpOffset();
-  Gorak::resetLevelUpOffset();
-  Mirel::resetLevelUpOffset();
-  resetConsole();
 }
 
 } // namespace valdoria

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 namespace valdoria {
 
@@ -14,7 +15,8 @@ struct Party {
   std::array<Hero*, kPartySize> heroes{};
 };
 
-inline constexpr std::array<const char*, kPartySize> kSaveFileNames{"Varen.txt", "Gorak.txt",
-                                                                    "Mirel.txt"};
+inline Hero& heroAt(const Party& party, int index) {
+  return *party.heroes.at(static_cast<std::size_t>(index));
+}
 
 } // namespace valdoria

@@ -25,8 +25,8 @@ void setClock(ClockSource source) {
   clockSource() = std::move(source);
 }
 
-void setFixedTime(std::int64_t seconds) {
-  setClock([seconds] { return seconds; });
+ClockSource frozenClock(std::int64_t seconds) {
+  return [seconds] { return seconds; };
 }
 
 void resetClock() { clockSource() = systemTime; }

@@ -14,8 +14,8 @@ std::int64_t currentTime();
 
 void setClock(ClockSource source);
 
-// Freezes the clock at one second.
-void setFixedTime(std::int64_t seconds);
+// A clock that stands still at one second.
+ClockSource frozenClock(std::int64_t seconds);
 
 // Back to the system clock.
 void resetClock();

@@ -2,8 +2,9 @@
 
 #include "combatants/Hero.hpp"
 
+#include "base/Console.hpp"
 #include "combat/AttackResolution.hpp"
-#include "ui/Console.hpp"
+#include "combatants/Monster.hpp"
 
 #include <ostream>
 #include <string>
@@ -15,7 +16,7 @@ namespace {
 void listLivingMonsters(std::ostream& out, const MonsterSlots& monsters, int monsterCount) {
   out << "\nMONSTER SELECT MENU\n";
   for (int slot = 0; slot < monsterCount; ++slot) {
-    const Monster& monster = *monsters.at(static_cast<std::size_t>(slot));
+    const Monster& monster = monsterAt(monsters, slot);
     if (monster.isDead()) {
       continue;
     }
@@ -47,7 +48,7 @@ bool Hero::monsterSelectMenu(const MonsterSlots& monsters, int monsterCount, con
       return false;
     }
     for (int slot = 0; slot < monsterCount; ++slot) {
-      Monster& monster = *monsters.at(static_cast<std::size_t>(slot));
+      Monster& monster = monsterAt(monsters, slot);
       if (line == monster.getName()) {
         if (!monster.isDead()) {
           performAttack(*this, monster, attack);

@@ -2,7 +2,7 @@
 
 #include "combatants/Hero.hpp"
 
-#include "ui/Console.hpp"
+#include "base/Console.hpp"
 
 #include <ostream>
 #include <string>

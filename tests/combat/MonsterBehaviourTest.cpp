@@ -3,8 +3,8 @@
 #include "GameTest.hpp"
 #include "TestFighter.hpp"
 #include "combatants/MonsterRoster.hpp"
-#include "game/MainLoop.hpp"
-#include "ui/Console.hpp"
+#include "game/RunState.hpp"
+#include "random/Clock.hpp"
 
 #include <string>
 
@@ -41,10 +41,8 @@ TEST_F(MonsterBehaviourTest, OfEqualPowersOnlyTheFirstFlipThatSucceedsCounts) {
   //   +6: basic 0 (spare), Frost 1, Blaze 1, Spark 0.
   for (const auto& [second, action] :
        {std::pair{7, "Frost"}, std::pair{3, "Blaze"}, std::pair{6, "Spark"}}) {
-    resetRunState();
-    setConsole(in, out);
+    startRun(in, out, frozenClock(kDefaultTime + second));
     clearOutput();
-    freezeClock(kDefaultTime + second);
     Whiskrel whiskrel;
     Fighter varen("Varen", 1000, 60, 43, 29);
     whiskrel.act(varen);

@@ -2,9 +2,8 @@
 
 #include "GameTest.hpp"
 #include "combatants/EncounterGenerator.hpp"
-#include "game/MainLoop.hpp"
+#include "game/RunState.hpp"
 #include "random/Random.hpp"
-#include "ui/Console.hpp"
 
 #include <memory>
 
@@ -36,8 +35,7 @@ TEST_F(MonsterRosterTest, EncounterKindsFollowTheStoredSeedForTheWholeRun) {
   EXPECT_EQ(drawRandom(), 26863);
 
   // A new run draws the stored seed afresh.
-  resetRunState();
-  setConsole(in, out);
+  startRun(in, out, frozenClock(kDefaultTime));
   drawKinds();
 }
 

@@ -1,8 +1,8 @@
 #include "GameTest.hpp"
 
-#include "game/MainLoop.hpp"
+#include "base/Console.hpp"
+#include "game/RunState.hpp"
 #include "random/Clock.hpp"
-#include "ui/Console.hpp"
 
 #include <fstream>
 #include <iterator>
@@ -11,9 +11,7 @@
 namespace valdoria::testing {
 
 void GameTest::SetUp() {
-  resetRunState();
-  setConsole(in, out);
-  setFixedTime(kDefaultTime);
+  startRun(in, out, frozenClock(kDefaultTime));
 
   previousDirectory = std::filesystem::current_path();
   std::random_device entropy;
@@ -28,7 +26,6 @@ void GameTest::TearDown() {
   std::error_code ignored;
   std::filesystem::remove_all(directory, ignored);
   resetRunState();
-  resetClock();
 }
 
 void GameTest::typeInput(const std::string& text) {
@@ -37,7 +34,7 @@ void GameTest::typeInput(const std::string& text) {
   setConsole(in, out);
 }
 
-void GameTest::freezeClock(std::int64_t seconds) { setFixedTime(seconds); }
+void GameTest::freezeClock(std::int64_t seconds) { setClock(frozenClock(seconds)); }
 
 void GameTest::writeFile(const std::string& name, const std::string& content) const {
   std::ofstream file(directory / name, std::ios::binary);

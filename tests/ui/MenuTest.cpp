@@ -1,9 +1,9 @@
 #include "combatants/Hero.hpp"
 
 #include "GameTest.hpp"
+#include "base/Console.hpp"
 #include "combatants/MonsterRoster.hpp"
 #include "combatants/Varen.hpp"
-#include "ui/Console.hpp"
 
 #include <string>
 #include <tuple>

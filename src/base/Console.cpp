@@ -1,4 +1,4 @@
-#include "ui/Console.hpp"
+#include "base/Console.hpp"
 
 #include <iostream>
 #include <limits>
