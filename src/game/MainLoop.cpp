@@ -8,6 +8,7 @@
 #include "combatants/SaturatingMath.hpp"
 #include "combatants/Varen.hpp"
 #include "game/BattleSetup.hpp"
+#include "game/Version.hpp"
 #include "random/Random.hpp"
 #include "ui/Console.hpp"
 
@@ -19,7 +20,7 @@ namespace valdoria {
 int runMainLoop() {
   std::ostream& out = consoleOut();
   out << "VALDORIA BATTLE\n"
-      << "Version 1.1\n\n"
+      << "Version " << kVersion << "\n\n"
       << "NOTE: Capitalization is important! Type the commands and names as you see them.\n\n";
 
   int battleCount = 0;
