@@ -3,6 +3,7 @@
 #include "base/Console.hpp"
 #include "base/SaturatingMath.hpp"
 #include "game/BattleSetup.hpp"
+#include "game/Version.hpp"
 
 #include <ostream>
 #include <string>
@@ -12,7 +13,7 @@ namespace valdoria {
 int runMainLoop() {
   std::ostream& out = consoleOut();
   out << "VALDORIA BATTLE\n"
-      << "Version 1.1\n\n"
+      << "Version " << kVersion << "\n\n"
       << "NOTE: Capitalization is important! Type the commands and names as you see them.\n\n";
 
   int battleCount = 0;
