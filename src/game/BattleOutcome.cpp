@@ -3,6 +3,7 @@
 #include "combatants/Hero.hpp"
 #include "combatants/SaturatingMath.hpp"
 #include "game/Party.hpp"
+#include "save/DeferredSignals.hpp"
 #include "save/HeroSaveFile.hpp"
 #include "ui/Console.hpp"
 
@@ -36,8 +37,11 @@ void rewardHero(Hero& hero, int total) {
   }
 }
 
-// Stops at the first hero that cannot be saved.
+// Stops at the first hero that cannot be saved. A signal that would end the
+// program waits until the whole party is saved, so the files never mix the
+// heroes of two battles.
 bool saveParty(const Party& party) {
+  const DeferredSignals deferred;
   for (std::size_t index = 0; index < party.heroes.size(); ++index) {
     if (!saveHero(*party.heroes.at(index), kSaveFileNames.at(index))) {
       return false;
