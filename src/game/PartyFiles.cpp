@@ -2,6 +2,7 @@
 
 #include "combatants/Hero.hpp"
 #include "game/Party.hpp"
+#include "save/DeferredSignals.hpp"
 #include "save/HeroSaveFile.hpp"
 
 #include <array>
@@ -25,6 +26,9 @@ bool loadParty(const Party& party) {
 }
 
 bool saveParty(const Party& party) {
+  // A signal that would end the program waits until the whole party is
+  // saved, so the files never mix the heroes of two battles.
+  const DeferredSignals deferred;
   for (int index = 0; index < kPartySize; ++index) {
     if (!saveHero(heroAt(party, index), kSaveFileNames.at(static_cast<std::size_t>(index)))) {
       return false;
