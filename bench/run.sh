@@ -7,11 +7,14 @@
 # Builds the game, an empty C++ program and the in-process battle player in
 # build/bench with the release preset's flags. The scripted sessions in
 # bench/sessions/ were made for the frozen clock 2026-01-01 00:00:00 UTC,
-# which faketime provides; hyperfine, strace and /usr/bin/time are used when
-# present.
+# which faketime's library provides (exits 77 without it); hyperfine,
+# strace, /usr/bin/time and valgrind are used when present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+# shellcheck source=../tests/support/frozen_clock.sh
+source "$root/tests/support/frozen_clock.sh"
+require_faketime_library
 build=$root/build/bench
 sessions=$root/bench/sessions
 readonly clock=1767225600
@@ -26,23 +29,13 @@ empty=$build/EmptyProgram
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The clock frozen by faketime's library, loaded straight into the measured
-# program so that no wrapper process is measured with it.
-faketime_library=
-for candidate in /usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1 \
-  /usr/lib/faketime/libfaketime.so.1 /usr/local/lib/faketime/libfaketime.so.1; do
-  if [ -r "$candidate" ]; then
-    faketime_library=$candidate
-    break
-  fi
-done
-frozen() {
-  if [ -n "$faketime_library" ]; then
-    env TZ=UTC LD_PRELOAD="$faketime_library" FAKETIME="$frozen_time" "$@"
-  else
-    env TZ=UTC faketime -f "$frozen_time" "$@"
-  fi
-}
+# The clock frozen for the measured program alone, by faketime's library
+# loaded straight into it: no wrapper process is measured with it, and
+# strace, /usr/bin/time and valgrind keep the real clock. Behind
+# /usr/bin/time, env hands the clock over and runs the program in its place;
+# strace sets it for the traced program alone.
+frozen=(env TZ=UTC LD_PRELOAD="$faketime_library" FAKETIME="$frozen_time")
+frozen_strace=(strace -E TZ=UTC -E LD_PRELOAD="$faketime_library" -E FAKETIME="$frozen_time")
 
 # A fresh, empty working directory for every run.
 fresh_directory() {
@@ -103,7 +96,7 @@ echo "== Write calls to standard output, $fifty battles"
 if command -v strace >/dev/null; then
   # Standard input a file: the whole script comes in one read, so the writes
   # are counted against the prompts, the points where the game waits.
-  (cd "$(fresh_directory)" && frozen strace -o "$work/trace.log" -e trace=read,write \
+  (cd "$(fresh_directory)" && "${frozen_strace[@]}" -o "$work/trace.log" -e trace=read,write \
     "$game" <"$sessions/fifty_battles.in" >"$work/output.txt")
   writes=$(grep -c '^write(1,' "$work/trace.log")
   reads=$(grep -c '^read(0,' "$work/trace.log")
@@ -116,7 +109,7 @@ if command -v strace >/dev/null; then
   # types: every prompt is a read of its own.
   paced() { while IFS= read -r line; do printf '%s\n' "$line"; sleep 0.003; done <"$1"; }
   (cd "$(fresh_directory)" && paced "$sessions/fifty_battles.in" |
-    frozen strace -o "$work/paced.log" -e trace=read,write "$game" | cat >/dev/null)
+    "${frozen_strace[@]}" -o "$work/paced.log" -e trace=read,write "$game" | cat >/dev/null)
   awk '
     /^read\(0,/ { reads++ }
     /^write\(1,/ { writes++ }
@@ -126,7 +119,7 @@ if command -v strace >/dev/null; then
     }' "$work/paced.log"
 
   echo "strace -c (input from a file; the other reads and writes are the libraries and the save files):"
-  (cd "$(fresh_directory)" && frozen strace -c -e trace=read,write "$game" \
+  (cd "$(fresh_directory)" && "${frozen_strace[@]}" -c -e trace=read,write "$game" \
     <"$sessions/fifty_battles.in" 2>&1 >/dev/null | sed 's/^/  /')
 else
   echo "strace is not installed: skipped"
@@ -138,7 +131,7 @@ if [ -x /usr/bin/time ]; then
   peak() {
     local input=$1 program=$2 sizes=()
     for _ in 1 2 3 4 5; do
-      (cd "$(fresh_directory)" && frozen /usr/bin/time -f '%M' -o "$work/rss" "$program" \
+      (cd "$(fresh_directory)" && /usr/bin/time -f '%M' -o "$work/rss" "${frozen[@]}" "$program" \
         <"$input" >/dev/null)
       sizes+=("$(cat "$work/rss")")
     done
@@ -148,13 +141,23 @@ if [ -x /usr/bin/time ]; then
   echo "valdoria, answer \"no\":   $(peak "$sessions/answer_no.in" "$game") kB"
   echo "valdoria, one battle:    $(peak "$sessions/one_battle.in" "$game") kB"
   echo "valdoria, fifty battles: $(peak "$sessions/fifty_battles.in" "$game") kB"
+  # Typing without end: 100 MiB of 'y' without a line end at each kind of
+  # prompt. Only a few KiB of an entry are kept, so this stays near a normal
+  # run.
+  typed=$work/typed.in
+  for prompt in "yes/no word:" "main menu word:yes\n" "magic select word:yes\nMagic\n" \
+    "monster select line:yes\nAttack\n" "status line:yes\nStatus\n"; do
+    { printf '%b' "${prompt#*:}" && head -c 104857600 /dev/zero | tr '\0' y; } >"$typed"
+    printf 'valdoria, 100 MiB at the %-20s %s kB\n' "${prompt%%:*}:" "$(peak "$typed" "$game")"
+  done
+  rm -f "$typed"
 else
   echo "/usr/bin/time is not installed: skipped"
 fi
 if command -v valgrind >/dev/null; then
   heap_peak() {
-    (cd "$(fresh_directory)" && frozen valgrind --tool=massif --massif-out-file="$work/massif" \
-      "$game" <"$1" >/dev/null 2>&1)
+    (cd "$(fresh_directory)" && frozen_valgrind "$frozen_time" --tool=massif \
+      --massif-out-file="$work/massif" "$game" <"$1" >/dev/null 2>&1)
     awk -F= '/^mem_heap_B=/ { if ($2 > most) most = $2 } END { print most + 0 }' "$work/massif"
   }
   echo "peak heap (valgrind massif): one battle $(heap_peak "$sessions/one_battle.in") bytes," \

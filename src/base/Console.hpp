@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 
@@ -15,6 +16,12 @@ void setConsole(std::istream& in, std::ostream& out);
 
 // Back to the process's standard streams, with input not yet ended.
 void resetConsole();
+
+// The longest word or line a read keeps, far beyond any command, spell or
+// name. The rest of a longer entry is read and dropped, and the entry comes
+// back as its first kMaxEntryLength characters followed by a line end: a
+// value no word or line read can otherwise give, so it matches nothing.
+inline constexpr std::size_t kMaxEntryLength = 4096;
 
 // Skips blanks and empty lines and takes one blank-delimited word.
 // False when the input ended before any word.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Plays every session scenario against the built program, with the system
-# clock frozen by faketime, and compares standard output and the save files
+# clock frozen for it alone, and compares standard output and the save files
 # byte for byte. Usage: run_blackbox.sh path/to/valdoria [scenario...]
-# Exits 77 (skipped) when faketime is not installed.
+# Exits 77 (skipped) when faketime's library is not installed.
 set -uo pipefail
 
 if [ $# -lt 1 ]; then
@@ -12,25 +12,15 @@ fi
 game=$(realpath "$1")
 shift
 root=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../support/frozen_clock.sh
+source "$root/../support/frozen_clock.sh"
+require_faketime_library
 
-if ! command -v faketime >/dev/null 2>&1; then
-  echo "SKIPPED: faketime is not installed (Debian package 'faketime')"
-  exit 77
-fi
-
-# The sanitizer build's runtime would refuse to start behind faketime's
-# preloaded library; the order does not matter for these checks.
+# The sanitizer build's runtime would refuse to start behind the preloaded
+# library; the order does not matter for these checks.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
-export TZ=UTC
 
-# faketime's absolute form freezes the clock; check that it really stands
-# still at the second asked for, since every seed comes from it.
-frozen() { date -u -d "@$1" '+%Y-%m-%d %H:%M:%S'; }
-probe=$(faketime -f "$(frozen 1767225600)" bash -c 'date +%s; sleep 1.1; date +%s' | tr '\n' ' ')
-if [ "$probe" != "1767225600 1767225600 " ]; then
-  echo "faketime does not freeze the clock here (got: $probe)" >&2
-  exit 1
-fi
+check_clock_stands_still || exit 1
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -97,7 +87,8 @@ for scenario in "${scenarios[@]}"; do
   materialise "$dir/before" "$run/play"
   materialise "$dir/after" "$run/expected"
 
-  (cd "$run/play" && faketime -f "$(frozen "$clock")" "$game" <"$dir/input" >"$run/stdout")
+  frozen_time=$(utc_time "$clock")
+  (cd "$run/play" && frozen_at "$frozen_time" "$game" <"$dir/input" >"$run/stdout")
   status=$?
 
   problems=""

@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
 # Plays a short session of the built game in a real terminal (a tmux pane)
-# with the clock frozen by faketime: every prompt must be on the screen, with
-# the cursor right after it, before the answer is typed, and the screen must
-# show the battle afterwards.
+# with the clock frozen for the game alone: every prompt must be on the
+# screen, with the cursor right after it, before the answer is typed, and the
+# screen must show the battle afterwards.
 #
 #   tests/terminal/terminal_test.sh path/to/valdoria
 #
-# Exits 77 (skipped) when tmux or faketime is missing.
+# Exits 77 (skipped) when tmux or faketime's library is missing.
 set -euo pipefail
 
 game=$(realpath "${1:?usage: terminal_test.sh path/to/valdoria}")
-for tool in tmux faketime; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIP: $tool is not installed"
-    exit 77
-  fi
-done
+# shellcheck source=../support/frozen_clock.sh
+source "$(dirname "$0")/../support/frozen_clock.sh"
+if ! command -v tmux >/dev/null 2>&1; then
+  echo "SKIP: tmux is not installed"
+  exit 77
+fi
+require_faketime_library
 
 # 2026-01-01 00:00:39 UTC: one Gloomeye, beaten in two blows.
 readonly frozen_time='2026-01-01 00:00:39'
@@ -38,12 +39,16 @@ fail() {
 }
 
 mkdir "$work/play"
-# The pane stays open after the game ends, so its status can be read. A
-# sanitizer build must accept faketime's library loaded ahead of its own.
+# The pane stays open after the game ends, so its status can be read. The
+# clock is frozen in the game alone (env hands it over and runs the game in
+# its place), not in timeout or the pane's shell. A sanitizer build must
+# accept faketime's library loaded ahead of its own. The game and the pane
+# end on their own within minutes should this script be killed.
 asan_options=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
-play="env TZ=UTC ASAN_OPTIONS='$asan_options' faketime -f '$frozen_time' '$game'"
+play="timeout --foreground 120 env TZ=UTC ASAN_OPTIONS='$asan_options'"
+play+=" LD_PRELOAD='$faketime_library' FAKETIME='$frozen_time' '$game'"
 TERM=${TERM:-xterm} tmux_ new-session -d -s game -x 100 -y 50 -c "$work/play" \
-  "$play; printf '[exit %d]' \$?; exec sleep 600"
+  "$play; printf '[exit %d]' \$?; exec sleep 120"
 tmux_ set-option -t game history-limit 5000 >/dev/null
 
 # The cursor's line counted from the top of the history, so that a line
