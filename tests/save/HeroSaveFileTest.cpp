@@ -158,7 +158,7 @@ TEST_F(HeroSaveFileTest, OnlyARegularFileIsLoadedOrSaved) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strcpy(address.sun_path, name);
-    ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    EXPECT_EQ(::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ::close(socket);
   };
   const std::vector<std::pair<const char*, std::function<void()>>> cases = {
