@@ -8,6 +8,7 @@
 #include "combatants/Mirel.hpp"
 #include "combatants/Varen.hpp"
 #include "random/Random.hpp"
+#include "save/FileCalls.hpp"
 
 #include <utility>
 
@@ -23,6 +24,7 @@ void resetRunState() {
   resetMirelLevelUpOffset();
   resetConsole();
   resetClock();
+  resetFileCalls();
 }
 
 void startRun(std::istream& in, std::ostream& out, ClockSource clock) {

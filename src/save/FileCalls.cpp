@@ -26,4 +26,6 @@ FileCalls& fileCalls() {
 
 const FileCalls& systemFileCalls() { return kSystemCalls; }
 
+void resetFileCalls() { fileCalls() = kSystemCalls; }
+
 } // namespace valdoria

@@ -22,7 +22,10 @@ struct FileCalls {
 // The calls in use: the system's own unless a test has replaced some.
 FileCalls& fileCalls();
 
-// The system's own calls, to put back or to pass a call on to.
+// The system's own calls, for a test's replacement to pass a call on to.
 const FileCalls& systemFileCalls();
+
+// Back to the system's own calls, as a run starts.
+void resetFileCalls();
 
 } // namespace valdoria

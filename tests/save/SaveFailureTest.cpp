@@ -133,7 +133,6 @@ struct Case {
 class SaveFailureTest : public testing::GameTest {
 protected:
   void TearDown() override {
-    fileCalls() = systemFileCalls();
     pendingFaults.clear();
     GameTest::TearDown();
   }
@@ -287,7 +286,7 @@ TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldNewOrAsAPlainWriteWould)
     pendingFaults = test.faults;
     fileCalls() = kFaultyCalls;
     const bool saved = saveHero(varen, "Varen.txt");
-    fileCalls() = systemFileCalls();
+    resetFileCalls();
 
     EXPECT_TRUE(pendingFaults.empty()) << "a step that should have failed was never taken";
     EXPECT_EQ(saved, test.saved);
