@@ -8,7 +8,9 @@
 #include "combatants/Mirel.hpp"
 #include "combatants/Varen.hpp"
 #include "random/Random.hpp"
+#if !defined(_WIN32)
 #include "save/FileCalls.hpp"
+#endif
 
 #include <utility>
 
@@ -24,7 +26,9 @@ void resetRunState() {
   resetMirelLevelUpOffset();
   resetConsole();
   resetClock();
+#if !defined(_WIN32)
   resetFileCalls();
+#endif
 }
 
 void startRun(std::istream& in, std::ostream& out, ClockSource clock) {

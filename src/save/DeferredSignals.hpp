@@ -17,7 +17,9 @@ public:
   ~DeferredSignals();
 
 private:
+#if !defined(_WIN32)
   sigset_t previous{};
+#endif
   bool deferring = false;
 };
 

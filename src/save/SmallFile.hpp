@@ -31,7 +31,24 @@ enum class OldBytes {
 enum class FileRole { SaveFile, Temporary, Directory, Backup };
 
 #if defined(_WIN32)
-struct FileCalls; // defined by the platform's own file
+// The Windows calls through which a save opens, writes, flushes, cuts,
+// closes, replaces, moves, links and deletes, with Windows' types spelt out
+// (a handle is a void*, a DWORD an unsigned long, a BOOL an int) so that the
+// game needs no <windows.h>; each is told which file it acts on. Tests hand
+// in a table whose calls fail on one role and set the last error.
+struct FileCalls {
+  void* (*createFile)(FileRole role, const wchar_t* path, unsigned long access,
+                      unsigned long sharing, unsigned long disposition, unsigned long flags);
+  int (*writeFile)(FileRole role, void* file, const void* data, unsigned long size,
+                   unsigned long* written);
+  int (*flushFileBuffers)(FileRole role, void* file);
+  int (*setLength)(FileRole role, void* file, std::int64_t length);
+  int (*closeHandle)(FileRole role, void* file);
+  int (*replaceFile)(FileRole role, const wchar_t* replaced, const wchar_t* replacement);
+  int (*moveFile)(FileRole role, const wchar_t* from, const wchar_t* to, unsigned long flags);
+  int (*createHardLink)(FileRole role, const wchar_t* link, const wchar_t* target);
+  int (*deleteFile)(FileRole role, const wchar_t* path);
+};
 #else
 // The system calls through which a save opens, writes, flushes, cuts,
 // carries attributes over, links, renames and locks; each is told which file
