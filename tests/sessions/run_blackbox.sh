@@ -1,20 +1,43 @@
 #!/usr/bin/env bash
 # Plays every session scenario against the built program, with the system
 # clock frozen for it alone, and compares standard output and the save files
-# byte for byte. Usage: run_blackbox.sh path/to/valdoria [scenario...]
+# byte for byte. Usage: run_blackbox.sh [--wine PREFIX] path/to/valdoria [scenario...]
+# With --wine, the Windows build plays under Wine in that Wine prefix: every
+# line end typed is CR LF, and every line end written must be CR LF.
 # Exits 77 (skipped) when faketime's library is not installed.
 set -uo pipefail
 
+root=$(cd "$(dirname "$0")" && pwd)
+wine_prefix=""
+if [ "${1:-}" = "--wine" ] && [ $# -ge 2 ]; then
+  wine_prefix=$2
+  shift 2
+fi
 if [ $# -lt 1 ]; then
-  echo "usage: $0 path/to/valdoria [scenario...]" >&2
+  echo "usage: $0 [--wine PREFIX] path/to/valdoria [scenario...]" >&2
   exit 2
 fi
 game=$(realpath "$1")
 shift
-root=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../support/frozen_clock.sh
 source "$root/../support/frozen_clock.sh"
 require_faketime_library
+
+# Under Wine, the clock is frozen in Wine's loader, which becomes the game;
+# its server, started here beforehand, keeps real time.
+run_game=("$game")
+to_windows() { cat; }
+if [ -n "$wine_prefix" ]; then
+  wine_loader=/usr/lib/wine/wine64
+  if [ ! -x "$wine_loader" ]; then
+    echo "SKIPPED: $wine_loader is missing (Debian package 'wine64')"
+    exit 77
+  fi
+  "$root/../../cmake/wine.sh" "$wine_prefix" cmd /c exit || exit 1
+  export WINEPREFIX=$wine_prefix WINEDEBUG=-all
+  run_game=("$wine_loader" "$game")
+  to_windows() { sed -z 's/\n/\r\n/g'; }
+fi
 
 # The sanitizer build's runtime would refuse to start behind the preloaded
 # library; the order does not matter for these checks.
@@ -88,19 +111,21 @@ for scenario in "${scenarios[@]}"; do
   materialise "$dir/after" "$run/expected"
 
   frozen_time=$(utc_time "$clock")
-  (cd "$run/play" && frozen_at "$frozen_time" "$game" <"$dir/input" >"$run/stdout")
+  to_windows <"$dir/input" >"$run/input"
+  to_windows <"$dir/expected_output" >"$run/expected_output"
+  (cd "$run/play" && frozen_at "$frozen_time" "${run_game[@]}" <"$run/input" >"$run/stdout")
   status=$?
 
   problems=""
   if [ "$status" -ne 0 ]; then
     problems+="  exit status $status, expected 0"$'\n'
   fi
-  if ! cmp -s "$dir/expected_output" "$run/stdout"; then
-    problems+="  stdout: $(cmp "$dir/expected_output" "$run/stdout" 2>&1 | sed 's/^[^ ]* [^ ]* //')"$'\n'
-    offset=$(cmp "$dir/expected_output" "$run/stdout" 2>/dev/null | sed -n 's/.*byte \([0-9]*\).*/\1/p')
+  if ! cmp -s "$run/expected_output" "$run/stdout"; then
+    problems+="  stdout: $(cmp "$run/expected_output" "$run/stdout" 2>&1 | sed 's/^[^ ]* [^ ]* //')"$'\n'
+    offset=$(cmp "$run/expected_output" "$run/stdout" 2>/dev/null | sed -n 's/.*byte \([0-9]*\).*/\1/p')
     if [ -n "$offset" ]; then
       start=$((offset > 80 ? offset - 80 : 0))
-      problems+="    expected: ...$(tail -c +"$((start + 1))" "$dir/expected_output" | head -c 160 | cat -A | tr -d '\n')"$'\n'
+      problems+="    expected: ...$(tail -c +"$((start + 1))" "$run/expected_output" | head -c 160 | cat -A | tr -d '\n')"$'\n'
       problems+="    actual:   ...$(tail -c +"$((start + 1))" "$run/stdout" | head -c 160 | cat -A | tr -d '\n')"$'\n'
     fi
   fi
