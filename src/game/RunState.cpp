@@ -8,7 +8,6 @@
 #include "combatants/Mirel.hpp"
 #include "combatants/Varen.hpp"
 #include "random/Random.hpp"
-#include "save/FileCalls.hpp"
 
 #include <utility>
 
@@ -24,7 +23,6 @@ void resetRunState() {
   resetMirelLevelUpOffset();
   resetConsole();
   resetClock();
-  resetFileCalls();
 }
 
 void startRun(std::istream& in, std::ostream& out, ClockSource clock) {
