@@ -26,8 +26,7 @@ PartyGuard::PartyGuard(Use use) : lock(::open(".", O_RDONLY | O_DIRECTORY | O_CL
   }
   if (use == Use::Reading)
     return;
-  // Ignored rather than held back: held, it would end the program as the
-  // guard goes, the save failed and the output not yet written.
+  // Ignored, not held back: held, it would end the program as the guard goes.
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGXFSZ, &ignore, &previousFileSizeAction);

@@ -3,6 +3,8 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -38,8 +40,7 @@ constexpr FileOps kSystemOps{openAt,   ::write,      ::ftruncate, ::fsync,    ::
                              ::fchmod, setAttribute, linkAt,      ::renameat, ::flock};
 const FileCalls kSystemCalls{kSystemOps, kSystemOps, kSystemOps, kSystemOps};
 
-// Owns a descriptor. A close that counts (a written file's: its error may
-// be the first news of lost data) goes through the calls instead.
+// Owns a descriptor. A close whose error counts goes through the calls.
 struct Descriptor {
   int fd = -1;
 
@@ -72,8 +73,8 @@ bool nameLeadsTo(int directory, const std::string& name, int file) {
 
 // ---- Where the name leads ----
 
-// The directory that really holds the file (held open, so the file cannot
-// move under a save), and the file's name and status there.
+// The directory that really holds the file, held open so that the file
+// cannot move under a save, and the file's name and status there.
 struct Location {
   Descriptor directory;
   std::string name;
@@ -135,8 +136,8 @@ std::optional<Location> locate(const std::string& path) {
   return std::nullopt;
 }
 
-// Only a regular file is opened, without blocking and not through a link in
-// case the name changed since it was looked at, and checked again once open.
+// Only a regular file is opened: without blocking or following a link, in
+// case the name changed since it was looked at, and checked once open.
 Descriptor openRegular(const FileOps& ops, const Location& at, int access, struct stat& status) {
   if (!at.exists || !S_ISREG(at.status.st_mode))
     return {};
@@ -183,15 +184,12 @@ constexpr std::string_view kMarker = ".tmp-";
 constexpr std::size_t kRandomDigits = 16;
 
 std::string temporaryName(const std::string& name) {
-  std::array<unsigned char, kRandomDigits / 2> random{};
-  if (::getrandom(random.data(), random.size(), 0) != static_cast<ssize_t>(random.size()))
+  std::uint64_t random = 0;
+  std::array<char, kRandomDigits + 1> digits{};
+  if (::getrandom(&random, sizeof random, 0) != sizeof random)
     return {};
-  std::string result = name + std::string(kMarker);
-  for (const unsigned char byte : random) {
-    result += "0123456789abcdef"[byte >> 4U];
-    result += "0123456789abcdef"[byte & 15U];
-  }
-  return result;
+  std::snprintf(digits.data(), digits.size(), "%016llx", static_cast<unsigned long long>(random));
+  return name + std::string(kMarker) + digits.data();
 }
 
 // A temporary file stays locked by its maker while in use, and the kernel
@@ -320,24 +318,19 @@ bool copyAside(const FileCalls& calls, const Location& at, const struct stat& ol
          copy.file.close(calls.backup);
 }
 
-// Where the file is replaced, the old file itself becomes NAME.bak through
-// a hard link: nothing copied, every attribute kept. It is locked meanwhile,
-// so that the link is no leftover to another save. Refused where no link can
-// be made, or another process holds the lock.
+// The replaced file itself becomes NAME.bak through a hard link: nothing
+// copied, every attribute kept. Refused where no link can be made. Were it
+// cut off after the older copy went, the file still holds the same bytes.
 Outcome linkAside(const FileCalls& calls, const Location& at, int existing) {
-  const std::string link = temporaryName(at.name);
+  const std::string backup = at.name + ".bak";
   const int directory = at.directory.fd;
-  if (link.empty() || calls.saveFile.lock(existing, LOCK_EX | LOCK_NB) != 0)
-    return Outcome::Refused;
-  if (calls.backup.linkAt(directory, at.name.c_str(), directory, link.c_str()) != 0)
+  if (::unlinkat(directory, backup.c_str(), 0) != 0 && errno != ENOENT)
+    return Outcome::Failed;
+  if (calls.backup.linkAt(directory, at.name.c_str(), directory, backup.c_str()) != 0)
     return errno == EPERM || errno == EMLINK || errno == EXDEV || errno == ENOTSUP
                ? Outcome::Refused
                : Outcome::Failed;
-  if (nameLeadsTo(directory, link, existing) &&
-      calls.backup.renameAt(directory, link.c_str(), directory, (at.name + ".bak").c_str()) == 0)
-    return Outcome::Done;
-  ::unlinkat(directory, link.c_str(), 0);
-  return Outcome::Failed;
+  return nameLeadsTo(directory, backup, existing) ? Outcome::Done : Outcome::Failed;
 }
 
 // `existing` is the old file, open for writing, or -1 for a new file.
@@ -370,9 +363,8 @@ Outcome replaceThroughTemporary(const FileCalls& calls, const Location& at, std:
       ::unlinkat(at.directory.fd, (at.name + ".bak").c_str(), 0);
     return Outcome::Refused;
   }
-  // Closed only now: until it is in place, the lock marks it in use. Then
-  // the directory is flushed, without which the rename may be lost in a
-  // power cut; a directory the user may not read cannot be, and stands.
+  // Closed only now, as the lock marks it in use; the directory flushed, or
+  // the rename may be lost in a power cut (an unreadable one cannot be).
   const Descriptor listing(::openat(at.directory.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   return renameError == 0 && fresh.file.close(calls.temporary) &&
                  (listing.fd < 0 || calls.directory.sync(listing.fd) == 0)
