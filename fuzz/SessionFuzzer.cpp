@@ -72,10 +72,14 @@ bool endsWithSummary(const std::string& output) {
          output.find('\n', lineStart + 1) == output.size() - 1;
 }
 
+// The save files, and the kept copies of files a battle never read.
 bool onlySaveFilesLeft() {
   for (const auto& entry :
        std::filesystem::directory_iterator(valdoria::fuzzing::workDirectory())) {
-    const std::string name = entry.path().filename().string();
+    std::string name = entry.path().filename().string();
+    if (name.ends_with(".bak")) {
+      name.resize(name.size() - 4);
+    }
     if (name != kSaveFiles[0] && name != kSaveFiles[1] && name != kSaveFiles[2]) {
       return false;
     }

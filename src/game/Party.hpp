@@ -13,6 +13,9 @@ inline constexpr int kPartySize = 3;
 
 struct Party {
   std::array<Hero*, kPartySize> heroes{};
+  // How many heroes, in turn order, came from their save files: the files
+  // of the others were never read, so a save keeps their old bytes.
+  int loadedCount = kPartySize;
 };
 
 inline Hero& heroAt(const Party& party, int index) {

@@ -8,11 +8,13 @@ struct Party;
 // "Gorak.txt", "Mirel.txt" in the working directory. Both chains stop at the
 // first hero that fails, so the heroes after it are neither loaded (they
 // keep their default stats) nor saved (their files keep an earlier save).
+// Two games in one directory load and save one whole party at a time.
 
-// True when all three files loaded.
-bool loadParty(const Party& party);
+// True when all three files loaded; the party records how many did.
+bool loadParty(Party& party);
 
-// True when all three files were saved.
+// True when all three files were saved. A file the load chain never read
+// is kept as NAME.bak before it is replaced.
 bool saveParty(const Party& party);
 
 } // namespace valdoria

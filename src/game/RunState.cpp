@@ -8,9 +8,6 @@
 #include "combatants/Mirel.hpp"
 #include "combatants/Varen.hpp"
 #include "random/Random.hpp"
-#if !defined(_WIN32)
-#include "save/FileCalls.hpp"
-#endif
 
 #include <utility>
 
@@ -26,9 +23,6 @@ void resetRunState() {
   resetMirelLevelUpOffset();
   resetConsole();
   resetClock();
-#if !defined(_WIN32)
-  resetFileCalls();
-#endif
 }
 
 void startRun(std::istream& in, std::ostream& out, ClockSource clock) {

@@ -1,61 +1,34 @@
 #include "save/HeroSaveFile.hpp"
 
 #include "combatants/Hero.hpp"
-#include "save/DescriptorReadBuffer.hpp"
-#include "save/FileDescriptor.hpp"
-#include "save/SaveFileWriting.hpp"
-#include "save/SaveLocation.hpp"
 
 #include <array>
 #include <istream>
-#include <optional>
 #include <sstream>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 namespace valdoria {
 
-namespace {
-
-constexpr int kFieldCount = 7;
-
-std::string formatFields(const Hero& hero) {
+bool saveHero(const Hero& hero, const std::string& fileName, OldBytes old, const FileCalls& calls) {
   std::ostringstream text;
   for (const int value :
        {hero.getMaxHp(), hero.getMaxMp(), hero.getAttackPower(), hero.getDefensePower(),
-        hero.getLevel(), hero.getExperience(), hero.getToNextLevel()}) {
+        hero.getLevel(), hero.getExperience(), hero.getToNextLevel()})
     text << value << ' ';
-  }
-  return text.str();
-}
-
-} // namespace
-
-bool saveHero(const Hero& hero, const std::string& fileName) {
-  const std::optional<SaveLocation> location = SaveLocation::find(fileName);
-  return location && writeSaveFile(*location, formatFields(hero));
+  return replaceSmallFile(fileName, text.str(), old, calls);
 }
 
 bool loadHero(Hero& hero, const std::string& fileName) {
-  const std::optional<SaveLocation> location = SaveLocation::find(fileName);
-  if (!location) {
-    return false;
-  }
-  struct stat status {};
-  const FileDescriptor file = location->openRegularFile(O_RDONLY, status);
-  if (!file.isOpen()) {
-    return false;
-  }
-  DescriptorReadBuffer buffer(file.get());
-  std::istream input(&buffer);
   // Read everything first: a file that breaks off changes nothing.
-  std::array<int, kFieldCount> values{};
-  for (int& value : values) {
-    if (!(input >> value)) {
-      return false;
+  std::array<int, 7> values{};
+  const bool read = readSmallFile(fileName, [&values](std::istream& input) {
+    for (int& value : values) {
+      if (!(input >> value))
+        return false;
     }
-  }
+    return true;
+  });
+  if (!read)
+    return false;
   const auto [maxHp, maxMp, attackPower, defensePower, level, experience, toNextLevel] = values;
   hero.setHp(maxHp);
   hero.setMaxHp(maxHp);

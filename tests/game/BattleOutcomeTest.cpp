@@ -6,6 +6,7 @@
 #include "save/HeroSaveFile.hpp"
 
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <tuple>
 
@@ -65,6 +66,22 @@ TEST_F(BattleOutcomeTest, ALossChangesNothing) {
   EXPECT_EQ(varen.getExperience(), 99);
   EXPECT_EQ(readFile("Varen.txt"), "1 2 3 4 5 6 7 ");
   EXPECT_FALSE(fileExists("Gorak.txt") || fileExists("Mirel.txt"));
+}
+
+// Hundreds of won battles, keeping unread files as they go, leave no
+// descriptor open.
+TEST_F(BattleOutcomeTest, DescriptorsStayFlatOverManyBattles) {
+  const auto openDescriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  finish(BattleResult::Won);
+  const auto before = openDescriptors();
+  party.loadedCount = 1;
+  for (int battle = 0; battle < 300; ++battle) {
+    finish(BattleResult::Won);
+  }
+  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_TRUE(fileExists("Gorak.txt.bak") && fileExists("Mirel.txt.bak"));
 }
 
 TEST_F(BattleOutcomeTest, AFailedSaveStopsTheSaving) {

@@ -97,15 +97,22 @@ TEST_F(HeroSaveFileTest, OnlySevenWholeNumbersLoad) {
   }
 }
 
+// Through a link into a subfolder, and a link there relative to it: loaded
+// and saved, the links kept, and a leftover beside the real file cleared.
 TEST_F(HeroSaveFileTest, ALinkIsFollowedAndStays) {
-  fs::create_directory(workDirectory() / "saves");
-  writeFile("saves/real.txt", "old old old old old old old old");
-  fs::create_symlink("saves/real.txt", workDirectory() / "Varen.txt");
+  fs::create_directories(workDirectory() / "saves/slots");
+  writeFile("saves/slots/real.txt", "1500 70 43 -29 4 500 926");
+  writeFile("saves/slots/real.txt.tmp-0123456789abcdef", "1 2 3 4 5 6 ");
+  fs::create_symlink("slots/real.txt", workDirectory() / "saves/current");
+  fs::create_symlink("saves/current", workDirectory() / "Varen.txt");
+  Varen loaded;
+  ASSERT_TRUE(loadHero(loaded, "Varen.txt"));
+  EXPECT_EQ(loaded.getLevel(), 4);
   ASSERT_TRUE(saveHero(varen, "Varen.txt"));
   EXPECT_TRUE(fs::is_symlink(workDirectory() / "Varen.txt"));
-  EXPECT_EQ(readFile("saves/real.txt"), "1000 60 43 29 1 0 100 ");
-  EXPECT_EQ(entryCount(workDirectory()), 2);
-  EXPECT_EQ(entryCount(workDirectory() / "saves"), 1);
+  EXPECT_TRUE(fs::is_symlink(workDirectory() / "saves/current"));
+  EXPECT_EQ(readFile("saves/slots/real.txt"), "1000 60 43 29 1 0 100 ");
+  EXPECT_EQ(entryNames(workDirectory() / "saves/slots"), std::vector<std::string>{"real.txt"});
 }
 
 // A new file gets what the umask allows; a replaced file keeps its own mode,
