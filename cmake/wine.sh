@@ -16,10 +16,11 @@ export WINEPREFIX=$1 WINEDEBUG=-all
 shift
 
 mkdir -p "$WINEPREFIX"
-# Fails, harmlessly, when the server already runs.
-wineserver -p120 2>/dev/null || true
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  # Making the prefix takes seconds and talks about itself; that goes aside.
-  wineboot --init >"$WINEPREFIX.log" 2>&1
+# Fails, harmlessly, when the server already runs. A new server starts
+# Wine's background programs here, with none of this script's output, which
+# a test runner reads to its end (and which they would keep open); Wine
+# makes the prefix the first time, talking about it.
+if wineserver -p120 </dev/null >/dev/null 2>&1; then
+  wine wineboot --init </dev/null >>"$WINEPREFIX.log" 2>&1
 fi
 exec wine "$@"
