@@ -1,59 +1,95 @@
-#include "save/DeferredSignals.hpp"
+#include "save/PartyGuard.hpp"
 
 #include <windows.h>
+
+#include <string>
 
 namespace valdoria {
 
 namespace {
 
+// Another game's save takes milliseconds; a lock held for seconds is no
+// game's, and is not waited for.
+constexpr DWORD kLockWait = 3000;
+
 // Shared with the console's handler, which Windows runs on a thread of its own.
-SRWLOCK guardLock = SRWLOCK_INIT;
-int liveGuards = 0;
+SRWLOCK writers = SRWLOCK_INIT;
+int liveWriters = 0;
 bool endHeldBack = false;
 
-// Ctrl-C, Ctrl-Break, and closing the console window (or logging off, or
-// shutting down) end the program; while a guard lives they wait for it.
+// Ctrl-C, Ctrl-Break, closing the console window, logging off and shutting
+// down end the program; while the party is written they wait for it.
 BOOL WINAPI holdBackTheEnd(DWORD event) {
-  AcquireSRWLockExclusive(&guardLock);
-  const bool guarded = liveGuards > 0;
-  endHeldBack = endHeldBack || guarded;
-  ReleaseSRWLockExclusive(&guardLock);
-  if (!guarded) {
+  AcquireSRWLockExclusive(&writers);
+  const bool writing = liveWriters > 0;
+  endHeldBack = endHeldBack || writing;
+  ReleaseSRWLockExclusive(&writers);
+  if (!writing)
     return FALSE; // Windows' own handler ends the program now
-  }
-  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
     return TRUE;
-  }
-  // The program ends as soon as this returns, so it never does: the last
-  // guard ends the program instead, within the few seconds Windows allows.
+  // The program ends as soon as this returns, so it does not: the last
+  // guard ends the program instead, within the seconds Windows allows.
   Sleep(INFINITE);
   return TRUE;
 }
 
+// One mutex a folder, named after its volume and its number there, however
+// it is reached, and seen by every session's games. A mutex another user
+// made may be closed to this one: then there is no lock.
+HANDLE lockFolder() {
+  const HANDLE folder = CreateFileW(L".", FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE)
+    return nullptr;
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool known = GetFileInformationByHandle(folder, &information) != 0;
+  CloseHandle(folder);
+  if (!known)
+    return nullptr;
+  const std::wstring name = L"Global\\valdoria-party-" +
+                            std::to_wstring(information.dwVolumeSerialNumber) + L"-" +
+                            std::to_wstring(information.nFileIndexHigh) + L"-" +
+                            std::to_wstring(information.nFileIndexLow);
+  const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr)
+    return nullptr;
+  const DWORD waited = WaitForSingleObject(mutex, kLockWait);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+    return mutex;
+  CloseHandle(mutex);
+  return nullptr;
+}
+
 } // namespace
 
-DeferredSignals::DeferredSignals() {
-  static const bool handling = SetConsoleCtrlHandler(holdBackTheEnd, TRUE) != 0;
-  if (!handling) {
+// A mutex has no shared side: reading games, too, take turns, for the
+// moment a load lasts.
+PartyGuard::PartyGuard(Use use) : lock(lockFolder()) {
+  if (use == Use::Reading)
     return;
-  }
-  AcquireSRWLockExclusive(&guardLock);
-  ++liveGuards;
-  ReleaseSRWLockExclusive(&guardLock);
+  static const bool handling = SetConsoleCtrlHandler(holdBackTheEnd, TRUE) != 0;
+  if (!handling)
+    return;
+  AcquireSRWLockExclusive(&writers);
+  ++liveWriters;
+  ReleaseSRWLockExclusive(&writers);
   deferring = true;
 }
 
-DeferredSignals::~DeferredSignals() {
-  if (!deferring) {
+PartyGuard::~PartyGuard() {
+  if (lock != nullptr) {
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+  }
+  if (!deferring)
     return;
-  }
-  AcquireSRWLockExclusive(&guardLock);
-  const bool ending = --liveGuards == 0 && endHeldBack;
-  ReleaseSRWLockExclusive(&guardLock);
-  if (ending) {
-    // As Windows' own handler would have ended it.
-    ExitProcess(STATUS_CONTROL_C_EXIT);
-  }
+  AcquireSRWLockExclusive(&writers);
+  const bool ending = --liveWriters == 0 && endHeldBack;
+  ReleaseSRWLockExclusive(&writers);
+  if (ending)
+    ExitProcess(STATUS_CONTROL_C_EXIT); // as Windows' own handler would have
 }
 
 } // namespace valdoria

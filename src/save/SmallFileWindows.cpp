@@ -1,6 +1,6 @@
 #include "save/SmallFile.hpp"
 
-// <windows.h> first: <bcrypt.h> needs its types.
+// <bcrypt.h> needs the types of <windows.h>.
 #include <windows.h>
 
 #include <bcrypt.h>
@@ -10,10 +10,9 @@
 #include <climits>
 #include <cstdint>
 #include <istream>
-#include <memory>
 #include <optional>
 #include <streambuf>
-#include <string>
+#include <utility>
 #include <vector>
 
 namespace valdoria {
@@ -24,373 +23,170 @@ using Path = std::wstring;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// A temporary file is named after the file it replaces: "Varen.txt.tmp"
-// followed by random hexadecimal digits, so that no one can foresee it.
-constexpr std::wstring_view kTemporaryMark = L".tmp";
-constexpr std::size_t kRandomDigits = 16;
-constexpr int kNameAttempts = 8;
-constexpr std::wstring_view kBackupMark = L".bak";
+const FileOps kSystemOps{
+    [](const wchar_t* path, unsigned long access, unsigned long sharing, unsigned long disposition,
+       unsigned long flags) -> void* {
+      return CreateFileW(path, access, sharing, nullptr, disposition, flags, nullptr);
+    },
+    [](void* file, const void* data, unsigned long size, unsigned long* written) -> int {
+      return WriteFile(file, data, size, written, nullptr);
+    },
+    [](void* file) -> int { return FlushFileBuffers(file); },
+    [](void* file, std::int64_t length) -> int {
+      FILE_END_OF_FILE_INFO end{};
+      end.EndOfFile.QuadPart = length;
+      return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
+    },
+    [](void* file) -> int { return CloseHandle(file); },
+    // Keeps the replaced file's attributes, security descriptor and streams.
+    [](const wchar_t* replaced, const wchar_t* replacement) -> int {
+      return ReplaceFileW(replaced, replacement, nullptr, 0, nullptr, nullptr);
+    },
+    [](const wchar_t* from, const wchar_t* to, unsigned long flags) -> int {
+      return MoveFileExW(from, to, flags);
+    },
+    [](const wchar_t* link, const wchar_t* target) -> int {
+      return CreateHardLinkW(link, target, nullptr);
+    },
+    [](const wchar_t* path) -> int { return DeleteFileW(path); },
+};
+const FileCalls kSystemCalls{kSystemOps, kSystemOps, kSystemOps, kSystemOps};
 
-// Replacing is refused, rather than failing, where the folder or the file
-// rules it out: the file is then written in place.
-bool isRefusal(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED ||
-         error == ERROR_SHARING_VIOLATION || error == ERROR_NOT_SUPPORTED ||
-         error == ERROR_INVALID_FUNCTION || error == ERROR_INVALID_PARAMETER;
-}
+// Owns a handle. A close whose error counts goes through the calls.
+struct Handle {
+  HANDLE value = INVALID_HANDLE_VALUE;
 
-struct HandleCloser {
-  const FileCalls* calls;
-  FileRole role;
-  void operator()(void* handle) const { calls->closeHandle(role, handle); }
+  Handle() = default;
+  explicit Handle(HANDLE value) : value(value == nullptr ? INVALID_HANDLE_VALUE : value) {}
+  Handle(Handle&& other) noexcept : value(std::exchange(other.value, INVALID_HANDLE_VALUE)) {}
+  Handle& operator=(Handle&& other) noexcept {
+    std::swap(value, other.value);
+    return *this;
+  }
+  ~Handle() {
+    if (isOpen())
+      CloseHandle(value);
+  }
+  bool isOpen() const { return value != INVALID_HANDLE_VALUE; }
+  // Never retried: the handle is gone after the first close, whatever it reports.
+  bool close(const FileOps& ops) {
+    return ops.closeHandle(std::exchange(value, INVALID_HANDLE_VALUE)) != 0;
+  }
 };
 
-using Handle = std::unique_ptr<void, HandleCloser>;
+using FileInformation = BY_HANDLE_FILE_INFORMATION;
 
-Handle adopt(const FileCalls& calls, FileRole role, void* handle) {
-  return Handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle, HandleCloser{&calls, role});
+std::optional<FileInformation> informationOf(HANDLE file) {
+  FileInformation information{};
+  if (GetFileInformationByHandle(file, &information) == 0)
+    return std::nullopt;
+  return information;
 }
 
-// Closes now, as a temporary file's close may fail and fail the save.
-bool close(Handle& file) {
-  const HandleCloser closer = file.get_deleter();
-  return closer.calls->closeHandle(closer.role, file.release()) != 0;
+bool sameFile(const FileInformation& one, const FileInformation& other) {
+  return one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+         one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
 }
+
+// Whether `path` is, right now, the file `old` describes.
+bool pathLeadsTo(const Path& path, const FileInformation& old) {
+  const Handle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const std::optional<FileInformation> information =
+      file.isOpen() ? informationOf(file.value) : std::nullopt;
+  return information && sameFile(*information, old);
+}
+
+// ---- Where the name leads ----
+
+// The file's full path, its links followed, and whether anything is there.
+struct Location {
+  Path path;
+  bool exists = false;
+};
 
 std::optional<Path> widen(const std::string& name) {
-  if (name.empty() || name.size() > INT_MAX) {
+  if (name.empty() || name.size() > INT_MAX)
     return std::nullopt;
-  }
   const int length = static_cast<int>(name.size());
   const int size = MultiByteToWideChar(CP_ACP, 0, name.data(), length, nullptr, 0);
-  if (size <= 0) {
+  Path wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
+  if (size <= 0 || MultiByteToWideChar(CP_ACP, 0, name.data(), length, wide.data(), size) != size)
     return std::nullopt;
-  }
-  Path wide(static_cast<std::size_t>(size), L'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, name.data(), length, wide.data(), size) != size) {
-    return std::nullopt;
-  }
   return wide;
 }
 
 std::optional<Path> fullPath(const Path& path) {
   const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) {
-    return std::nullopt;
-  }
   Path full(size, L'\0');
-  const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-  if (length == 0 || length >= size) {
+  const DWORD length = size == 0 ? 0 : GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size)
     return std::nullopt;
-  }
   full.resize(length);
   return full;
 }
 
-// The file a handle reaches, links followed; else the name's own full path.
-std::optional<Path> finalPath(HANDLE file, const Path& path) {
+std::optional<Path> finalPath(HANDLE file) {
   const DWORD size = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
-  if (size > 0) {
-    Path final(size, L'\0');
-    const DWORD length = GetFinalPathNameByHandleW(file, final.data(), size, FILE_NAME_NORMALIZED);
-    if (length > 0 && length < size) {
-      final.resize(length);
-      return final;
-    }
-  }
-  return fullPath(path);
-}
-
-bool isRegularFile(HANDLE file, bool& readOnly) {
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (GetFileType(file) != FILE_TYPE_DISK || GetFileInformationByHandle(file, &information) == 0 ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return false;
-  }
-  readOnly = (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-  return true;
-}
-
-std::optional<Path> randomDigits() {
-  std::array<unsigned char, kRandomDigits / 2> random{};
-  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random.data(), static_cast<ULONG>(random.size()),
-                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+  Path final(size, L'\0');
+  const DWORD length =
+      size == 0 ? 0 : GetFinalPathNameByHandleW(file, final.data(), size, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= size)
     return std::nullopt;
-  }
-  constexpr std::wstring_view kHex = L"0123456789abcdef";
-  Path digits;
-  for (const unsigned char byte : random) {
-    digits.push_back(kHex[byte >> 4U]);
-    digits.push_back(kHex[byte & 15U]);
-  }
-  return digits;
+  final.resize(length);
+  return final;
 }
 
-bool isTemporaryName(std::wstring_view name, std::wstring_view fileName) {
-  const std::size_t prefix = fileName.size() + kTemporaryMark.size();
-  if (name.size() != prefix + kRandomDigits || !name.starts_with(fileName) ||
-      name.substr(fileName.size(), kTemporaryMark.size()) != kTemporaryMark) {
-    return false;
+// Nothing when the name cannot be followed: a missing folder on the way, a
+// link that leads nowhere, or a name the system will not open at all.
+std::optional<Location> locate(const std::string& name) {
+  const std::optional<Path> path = widen(name);
+  if (!path)
+    return std::nullopt;
+  const Handle file(CreateFileW(path->c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (file.isOpen()) {
+    std::optional<Path> target = finalPath(file.value);
+    if (!target)
+      target = fullPath(*path);
+    return target ? std::optional(Location{std::move(*target), true}) : std::nullopt;
   }
-  return name.substr(prefix).find_first_not_of(L"0123456789abcdef") == std::wstring_view::npos;
+  if (GetLastError() != ERROR_FILE_NOT_FOUND ||
+      GetFileAttributesW(path->c_str()) != INVALID_FILE_ATTRIBUTES)
+    return std::nullopt;
+  const std::optional<Path> full = fullPath(*path);
+  return full ? std::optional(Location{*full, false}) : std::nullopt;
 }
 
-// Removes the temporary files that saves cut off left beside `path`; one
-// another process still has open is its save in progress, and stays.
-void removeLeftovers(const FileCalls& calls, const Path& path) {
-  const std::size_t separator = path.find_last_of(L"\\/");
-  const Path folder = separator == Path::npos ? Path() : path.substr(0, separator + 1);
-  const Path fileName = separator == Path::npos ? path : path.substr(separator + 1);
-  WIN32_FIND_DATAW found{};
-  const Path pattern = path + Path(kTemporaryMark) + L"*";
-  HANDLE search =
-      FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) {
-    return;
-  }
-  std::vector<Path> leftovers;
-  do {
-    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-        isTemporaryName(found.cFileName, fileName)) {
-      leftovers.push_back(folder + found.cFileName);
-    }
-  } while (FindNextFileW(search, &found) != 0);
-  FindClose(search);
-  for (const Path& leftover : leftovers) {
-    // Opened by no one else, it goes when this handle closes.
-    adopt(calls, FileRole::Temporary,
-          calls.createFile(FileRole::Temporary, leftover.c_str(), DELETE, 0, OPEN_EXISTING,
-                           FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT));
-  }
+// Only a regular file is opened, never a directory or a device, and checked
+// once open.
+Handle openRegular(const FileOps& ops, const Location& at, DWORD access,
+                   FileInformation& information) {
+  if (!at.exists)
+    return {};
+  Handle file(
+      ops.createFile(at.path.c_str(), access, kShareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
+  const std::optional<FileInformation> opened =
+      file.isOpen() && GetFileType(file.value) == FILE_TYPE_DISK ? informationOf(file.value)
+                                                                 : std::nullopt;
+  if (!opened || (opened->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return {};
+  information = *opened;
+  return file;
 }
 
-// A new file beside `path` that no other process may open while it is
-// written; empty, with the last error set, when none could be made.
-Handle createTemporary(const FileCalls& calls, const Path& path, Path& temporary) {
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::optional<Path> digits = randomDigits();
-    if (!digits) {
-      return adopt(calls, FileRole::Temporary, nullptr);
-    }
-    temporary = path + Path(kTemporaryMark) + *digits;
-    Handle file = adopt(calls, FileRole::Temporary,
-                        calls.createFile(FileRole::Temporary, temporary.c_str(), GENERIC_WRITE, 0,
-                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
-    if (file || GetLastError() != ERROR_FILE_EXISTS) {
-      return file;
-    }
-  }
-  return adopt(calls, FileRole::Temporary, nullptr);
-}
-
-bool writeAll(const FileCalls& calls, FileRole role, HANDLE file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), MAXDWORD));
-    DWORD written = 0;
-    if (calls.writeFile(role, file, bytes.data(), size, &written) == 0 || written == 0 ||
-        written > size) {
-      return false;
-    }
-    bytes.remove_prefix(written);
-  }
-  return true;
-}
-
-// The temporary file's bytes, flushed to the disk and closed.
-bool finishTemporary(const FileCalls& calls, Handle& file, std::string_view bytes) {
-  return writeAll(calls, FileRole::Temporary, file.get(), bytes) &&
-         calls.flushFileBuffers(FileRole::Temporary, file.get()) != 0 && close(file);
-}
-
-std::optional<std::string> readAll(HANDLE file) {
-  std::string bytes;
-  std::array<char, 4096> buffer{};
-  while (true) {
-    DWORD read = 0;
-    if (ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) == 0) {
-      return std::nullopt;
-    }
-    if (read == 0) {
-      return bytes;
-    }
-    bytes.append(buffer.data(), read);
-  }
-}
-
-bool replaceAt(const FileCalls& calls, const Path& path, std::string_view bytes, OldBytes old,
-               FileRole role);
-
-// NAME.bak as a second name of the old file: ReplaceFileW gives the save
-// file's name to the new one and leaves the old one as it was.
-bool keepByLink(const FileCalls& calls, const Path& path) {
-  const Path backup = path + Path(kBackupMark);
-  const std::optional<Path> digits = randomDigits();
-  if (!digits) {
-    return false;
-  }
-  removeLeftovers(calls, backup);
-  const Path link = backup + Path(kTemporaryMark) + *digits;
-  if (calls.createHardLink(FileRole::Backup, link.c_str(), path.c_str()) == 0) {
-    return false;
-  }
-  if (calls.moveFile(FileRole::Backup, link.c_str(), backup.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
-    return true;
-  }
-  calls.deleteFile(FileRole::Backup, link.c_str());
-  return false;
-}
-
-// NAME.bak as a copy of the old bytes, saved as safely as the file itself.
-bool keepByCopy(const FileCalls& calls, const Path& path, const std::string& oldBytes) {
-  return replaceAt(calls, path + Path(kBackupMark), oldBytes, OldBytes::Dropped, FileRole::Backup);
-}
-
-// Where the file cannot be replaced: the new bytes over the old ones, flushed,
-// and only then the file cut to their length. It never stands empty, and a
-// shorter record followed by old bytes still loads as the new one.
-bool writeInPlace(const FileCalls& calls, const Path& path, std::string_view bytes,
-                  const std::optional<std::string>& oldBytes, FileRole role) {
-  if (oldBytes && !keepByCopy(calls, path, *oldBytes)) {
-    return false;
-  }
-  Handle file = adopt(calls, role,
-                      calls.createFile(role, path.c_str(), GENERIC_WRITE, kShareAll, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL));
-  return file && writeAll(calls, role, file.get(), bytes) &&
-         calls.flushFileBuffers(role, file.get()) != 0 &&
-         calls.setLength(role, file.get(), static_cast<std::int64_t>(bytes.size())) != 0 &&
-         calls.flushFileBuffers(role, file.get()) != 0 && close(file);
-}
-
-// No file at the name yet: a temporary file moved into place, written
-// through to the disk.
-bool createAt(const FileCalls& calls, const Path& path, std::string_view bytes) {
-  const std::optional<Path> full = fullPath(path);
-  if (!full) {
-    return false;
-  }
-  removeLeftovers(calls, *full);
-  Path temporary;
-  Handle file = createTemporary(calls, *full, temporary);
-  if (!file) {
-    return false;
-  }
-  if (finishTemporary(calls, file, bytes) &&
-      calls.moveFile(FileRole::Temporary, temporary.c_str(), full->c_str(),
-                     MOVEFILE_WRITE_THROUGH) != 0) {
-    return true;
-  }
-  file.reset();
-  calls.deleteFile(FileRole::Temporary, temporary.c_str());
-  return false;
-}
-
-bool replaceAt(const FileCalls& calls, const Path& path, std::string_view bytes, OldBytes old,
-               FileRole role) {
-  Handle existing = adopt(calls, role,
-                          calls.createFile(role, path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                           kShareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
-  if (!existing) {
-    // Only where nothing at all bears the name, not even a broken link.
-    return GetLastError() == ERROR_FILE_NOT_FOUND &&
-           GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
-           createAt(calls, path, bytes);
-  }
-  bool readOnly = false;
-  if (!isRegularFile(existing.get(), readOnly) || readOnly) {
-    return false;
-  }
-  const std::optional<Path> target = finalPath(existing.get(), path);
-  std::optional<std::string> oldBytes;
-  if (old == OldBytes::Kept) {
-    oldBytes = readAll(existing.get());
-    if (!oldBytes) {
-      return false;
-    }
-  }
-  // ReplaceFileW opens the file itself.
-  existing.reset();
-  if (!target) {
-    return false;
-  }
-
-  removeLeftovers(calls, *target);
-  Path temporary;
-  Handle file = createTemporary(calls, *target, temporary);
-  if (!file) {
-    // A folder that takes no new file, as a shared one may be.
-    return GetLastError() == ERROR_ACCESS_DENIED &&
-           writeInPlace(calls, *target, bytes, oldBytes, role);
-  }
-  const bool linked = oldBytes && keepByLink(calls, *target);
-  if (!finishTemporary(calls, file, bytes) ||
-      (oldBytes && !linked && !keepByCopy(calls, *target, *oldBytes))) {
-    file.reset();
-    calls.deleteFile(FileRole::Temporary, temporary.c_str());
-    return false;
-  }
-  if (calls.replaceFile(role, target->c_str(), temporary.c_str()) != 0) {
-    return true;
-  }
-  const DWORD error = GetLastError();
-  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-    // The old file is gone already: the new one takes its place, if it can.
-    calls.moveFile(FileRole::Temporary, temporary.c_str(), target->c_str(), MOVEFILE_WRITE_THROUGH);
-    return false;
-  }
-  calls.deleteFile(FileRole::Temporary, temporary.c_str());
-  if (!isRefusal(error)) {
-    return false;
-  }
-  if (linked) {
-    // Written in place, the linked file would change under NAME.bak too.
-    calls.deleteFile(FileRole::Backup, (*target + Path(kBackupMark)).c_str());
-  }
-  return writeInPlace(calls, *target, bytes, oldBytes, role);
-}
-
-const FileCalls kSystemCalls{
-    [](FileRole, const wchar_t* path, unsigned long access, unsigned long sharing,
-       unsigned long disposition, unsigned long flags) -> void* {
-      return CreateFileW(path, access, sharing, nullptr, disposition, flags, nullptr);
-    },
-    [](FileRole, void* file, const void* data, unsigned long size, unsigned long* written) {
-      return static_cast<int>(WriteFile(file, data, size, written, nullptr));
-    },
-    [](FileRole, void* file) { return static_cast<int>(FlushFileBuffers(file)); },
-    [](FileRole, void* file, std::int64_t length) {
-      FILE_END_OF_FILE_INFO end{};
-      end.EndOfFile.QuadPart = length;
-      return static_cast<int>(
-          SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end));
-    },
-    [](FileRole, void* file) { return static_cast<int>(CloseHandle(file)); },
-    [](FileRole, const wchar_t* replaced, const wchar_t* replacement) {
-      return static_cast<int>(ReplaceFileW(replaced, replacement, nullptr, 0, nullptr, nullptr));
-    },
-    [](FileRole, const wchar_t* from, const wchar_t* to, unsigned long flags) {
-      return static_cast<int>(MoveFileExW(from, to, flags));
-    },
-    [](FileRole, const wchar_t* link, const wchar_t* target) {
-      return static_cast<int>(CreateHardLinkW(link, target, nullptr));
-    },
-    [](FileRole, const wchar_t* path) { return static_cast<int>(DeleteFileW(path)); },
-};
-
-// The file's bytes for a parse that reads only as far as it needs.
+// A read error ends the input, as the end of the file does.
 class HandleReadBuffer : public std::streambuf {
 public:
   explicit HandleReadBuffer(HANDLE file) : file(file) {}
 
 protected:
   int_type underflow() override {
-    DWORD read = 0;
-    if (ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) == 0 ||
-        read == 0) {
+    DWORD count = 0;
+    if (ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr) == 0 ||
+        count == 0)
       return traits_type::eof();
-    }
-    setg(buffer.data(), buffer.data(), buffer.data() + read);
+    setg(buffer.data(), buffer.data(), buffer.data() + count);
     return traits_type::to_int_type(buffer.front());
   }
 
@@ -399,70 +195,293 @@ private:
   std::array<char, 4096> buffer{};
 };
 
+// ---- A save, in the order it runs ----
+
+enum class Outcome { Done, Failed, Refused };
+
+// The folder takes no new file from this user, or not one of this name.
+bool refusedByDirectory(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_FILENAME_EXCED_RANGE;
+}
+
+// The file cannot be replaced: it is open elsewhere, its security cannot be
+// carried over, or the file system has no such thing.
+bool replaceRefused(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_PRIVILEGE_NOT_HELD ||
+         error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+}
+
+// No second name here: a file system without hard links, or a full count.
+bool linkRefused(DWORD error) {
+  return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_TOO_MANY_LINKS || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_PRIVILEGE_NOT_HELD;
+}
+
+// "NAME.tmp-" and sixteen hex digits from the system's random source: no
+// other process can predict the name, nor take every name in advance.
+constexpr std::wstring_view kMarker = L".tmp-";
+constexpr std::size_t kRandomDigits = 16;
+constexpr std::wstring_view kHexDigits = L"0123456789abcdef";
+
+Path temporaryName(const Path& path) {
+  std::array<unsigned char, kRandomDigits / 2> random{};
+  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random.data(), static_cast<ULONG>(random.size()),
+                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    return {};
+  Path name = path + Path(kMarker);
+  for (const unsigned char byte : random) {
+    name += kHexDigits[byte >> 4U];
+    name += kHexDigits[byte & 15U];
+  }
+  return name;
+}
+
+// A temporary file is open, with no sharing, while its save runs, and
+// Windows closes it when that process ends however it ends: one that can be
+// opened for deletion with no sharing is a killed save's leftover.
+void removeLeftovers(const Location& at) {
+  const std::size_t separator = at.path.find_last_of(L"\\/");
+  const Path folder = at.path.substr(0, separator + 1);
+  const Path prefix = at.path.substr(separator + 1) + Path(kMarker);
+  WIN32_FIND_DATAW found{};
+  const Path pattern = at.path + Path(kMarker) + L"*";
+  const HANDLE search =
+      FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE)
+    return;
+  std::vector<Path> leftovers;
+  do {
+    const std::wstring_view name = found.cFileName;
+    if (name.size() == prefix.size() + kRandomDigits && name.starts_with(prefix) &&
+        name.find_first_not_of(kHexDigits, prefix.size()) == std::wstring_view::npos &&
+        (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+      leftovers.push_back(folder + Path(name));
+  } while (FindNextFileW(search, &found) != 0);
+  FindClose(search);
+  for (const Path& leftover : leftovers) {
+    // Goes as this handle closes.
+    const Handle removed(CreateFileW(leftover.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+                                     nullptr));
+  }
+}
+
+// A new file beside the save file, open with no sharing while it lives;
+// removed again unless it was moved into place.
+struct Temporary {
+  const FileOps& ops;
+  Path path;
+  Handle file;
+
+  ~Temporary() {
+    file = Handle();
+    if (!path.empty())
+      DeleteFileW(path.c_str());
+  }
+
+  // 0, or why no file could be made (a Windows error).
+  DWORD create(const Path& savePath) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      Path candidate = temporaryName(savePath);
+      if (candidate.empty())
+        return ERROR_GEN_FAILURE;
+      Handle made(ops.createFile(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL));
+      if (made.isOpen()) {
+        path = std::move(candidate);
+        file = std::move(made);
+        return 0;
+      }
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+        return error;
+    }
+    return ERROR_FILE_EXISTS;
+  }
+
+  // Closed first: Windows moves no file that is open.
+  bool closeAndMoveTo(const Path& target, DWORD flags) {
+    if (!file.close(ops) || ops.moveFile(path.c_str(), target.c_str(), flags) == 0)
+      return false;
+    path.clear();
+    return true;
+  }
+};
+
+bool writeAll(const FileOps& ops, HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), MAXDWORD));
+    DWORD written = 0;
+    if (ops.writeFile(file, bytes.data(), size, &written) == 0 || written == 0 || written > size)
+      return false;
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+Path backupPath(const Location& at) { return at.path + L".bak"; }
+
+// The old bytes copied to NAME.bak in bounded memory (a damaged file may be
+// huge), and written as safely as a save.
+bool copyAside(const FileCalls& calls, const Location& at, const FileInformation& old) {
+  FileInformation information{};
+  const Handle source = openRegular(calls.saveFile, at, GENERIC_READ, information);
+  Temporary copy{calls.backup, {}, {}};
+  if (!source.isOpen() || !sameFile(information, old) || copy.create(at.path) != 0)
+    return false;
+  std::vector<char> buffer(65536);
+  for (DWORD count = 1; count > 0;) {
+    if (ReadFile(source.value, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr) ==
+            0 ||
+        !writeAll(calls.backup, copy.file.value, {buffer.data(), count}))
+      return false;
+  }
+  return calls.backup.flushFileBuffers(copy.file.value) != 0 &&
+         copy.closeAndMoveTo(backupPath(at), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+// The replaced file itself becomes NAME.bak through a hard link: nothing
+// copied, every attribute kept. Refused where no link can be made. Were it
+// cut off after the older copy went, the file still holds the same bytes.
+Outcome linkAside(const FileCalls& calls, const Location& at, const FileInformation& old) {
+  const Path backup = backupPath(at);
+  if (DeleteFileW(backup.c_str()) == 0 && GetLastError() != ERROR_FILE_NOT_FOUND)
+    return Outcome::Failed;
+  if (calls.backup.createHardLink(backup.c_str(), at.path.c_str()) == 0)
+    return linkRefused(GetLastError()) ? Outcome::Refused : Outcome::Failed;
+  return pathLeadsTo(backup, old) ? Outcome::Done : Outcome::Failed;
+}
+
+// `old` describes the file being replaced; nothing for a new file.
+Outcome replaceThroughTemporary(const FileCalls& calls, const Location& at, std::string_view bytes,
+                                const std::optional<FileInformation>& old, OldBytes keep) {
+  removeLeftovers(at);
+  Temporary fresh{calls.temporary, {}, {}};
+  const DWORD error = fresh.create(at.path);
+  if (error != 0)
+    return old && refusedByDirectory(error) ? Outcome::Refused : Outcome::Failed;
+  if (!writeAll(calls.temporary, fresh.file.value, bytes) ||
+      calls.temporary.flushFileBuffers(fresh.file.value) == 0)
+    return Outcome::Failed;
+  if (!old) {
+    // A new file moves into place written through to the disk.
+    return fresh.closeAndMoveTo(at.path, MOVEFILE_WRITE_THROUGH) ? Outcome::Done : Outcome::Failed;
+  }
+  const bool linked = keep == OldBytes::Kept;
+  if (linked) {
+    const Outcome kept = linkAside(calls, at, *old);
+    if (kept == Outcome::Failed || (kept == Outcome::Refused && !copyAside(calls, at, *old)))
+      return Outcome::Failed;
+  }
+  if (!fresh.file.close(calls.temporary))
+    return Outcome::Failed;
+  if (calls.temporary.replaceFile(at.path.c_str(), fresh.path.c_str()) != 0) {
+    fresh.path.clear();
+    return Outcome::Done;
+  }
+  const DWORD replaceError = GetLastError();
+  if (replaceError == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+    // The old file is gone already: the new one takes its place if it can.
+    fresh.closeAndMoveTo(at.path, MOVEFILE_WRITE_THROUGH);
+    return Outcome::Failed;
+  }
+  if (!replaceRefused(replaceError))
+    return Outcome::Failed;
+  // Written in place instead: a link would see the new bytes, so it goes.
+  if (linked && pathLeadsTo(backupPath(at), *old))
+    DeleteFileW(backupPath(at).c_str());
+  return Outcome::Refused;
+}
+
+bool setLength(HANDLE file, std::uint64_t length) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
+  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
+}
+
+bool rewind(HANDLE file) {
+  return SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) != 0;
+}
+
+// The new bytes over the old, flushed, then the file cut to length: never
+// empty on the way. Until the cut a shorter record is followed by old bytes;
+// a record ends in a blank and loading reads seven numbers, so the file
+// loads the new record. A write that breaks off puts the old bytes back.
+bool writeInPlace(const FileOps& ops, Handle& file, std::string_view bytes,
+                  const FileInformation& old) {
+  std::string previous(bytes.size(), '\0');
+  DWORD kept = 0;
+  const bool read = ReadFile(file.value, previous.data(), static_cast<DWORD>(previous.size()),
+                             &kept, nullptr) != 0;
+  if (!rewind(file.value))
+    return false;
+  if (!writeAll(ops, file.value, bytes)) {
+    DWORD restored = 0;
+    if (read && rewind(file.value) &&
+        WriteFile(file.value, previous.data(), kept, &restored, nullptr) != 0)
+      setLength(file.value, (std::uint64_t{old.nFileSizeHigh} << 32U) | old.nFileSizeLow);
+    return false;
+  }
+  return ops.flushFileBuffers(file.value) != 0 &&
+         ops.setLength(file.value, static_cast<std::int64_t>(bytes.size())) != 0 &&
+         ops.flushFileBuffers(file.value) != 0 && file.close(ops);
+}
+
+// Read too, where allowed, so that a write in place that breaks off can be
+// undone.
+Handle openForWriting(const FileOps& ops, const Location& at, FileInformation& information) {
+  Handle file = openRegular(ops, at, GENERIC_READ | GENERIC_WRITE, information);
+  if (!file.isOpen() && GetLastError() == ERROR_ACCESS_DENIED)
+    file = openRegular(ops, at, GENERIC_WRITE, information);
+  return file;
+}
+
 } // namespace
 
 const FileCalls& systemFileCalls() { return kSystemCalls; }
 
 bool readSmallFile(const std::string& name, const std::function<bool(std::istream&)>& parse) {
-  const std::optional<Path> path = widen(name);
-  if (!path) {
+  const std::optional<Location> at = locate(name);
+  FileInformation information{};
+  const Handle file = at ? openRegular(kSystemOps, *at, GENERIC_READ, information) : Handle();
+  if (!file.isOpen())
     return false;
-  }
-  const Handle file = adopt(kSystemCalls, FileRole::SaveFile,
-                            CreateFileW(path->c_str(), GENERIC_READ, kShareAll, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  bool readOnly = false;
-  if (!file || !isRegularFile(file.get(), readOnly)) {
-    return false;
-  }
-  HandleReadBuffer buffer(file.get());
+  HandleReadBuffer buffer(file.value);
   std::istream input(&buffer);
   return parse(input);
 }
 
-bool replaceSmallFile(const std::string& name, std::string_view bytes, OldBytes old,
+bool replaceSmallFile(const std::string& name, std::string_view bytes, OldBytes keep,
                       const FileCalls& calls) {
-  const std::optional<Path> path = widen(name);
-  return path && replaceAt(calls, *path, bytes, old, FileRole::SaveFile);
-}
-
-// Two games in one folder: a mutex named after the folder (its volume and
-// its number there, however it is reached), which every user's game in every
-// session finds. Loads take it too; they are over in a moment.
-PartyLock::PartyLock(Mode /*mode*/) {
-  HANDLE folder = CreateFileW(L".", FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) {
-    return;
+  const std::optional<Location> at = locate(name);
+  if (!at || !at->exists)
+    return at && replaceThroughTemporary(calls, *at, bytes, std::nullopt, keep) == Outcome::Done;
+  // Only what a plain open for writing accepts is replaced, and never a
+  // read-only file, which Wine opens for writing as root would.
+  FileInformation old{};
+  Handle existing = openForWriting(calls.saveFile, *at, old);
+  if (!existing.isOpen() || (old.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+    return false;
+  // Every name of the file must see the new bytes, but NAME.bak made by
+  // linking is not one of the player's names.
+  const DWORD names = old.nNumberOfLinks - (pathLeadsTo(backupPath(*at), old) ? 1 : 0);
+  if (names == 1) {
+    // Windows replaces no file that is open.
+    existing = Handle();
+    const Outcome replaced = replaceThroughTemporary(calls, *at, bytes, old, keep);
+    if (replaced != Outcome::Refused)
+      return replaced == Outcome::Done;
+    FileInformation reopened{};
+    existing = openForWriting(calls.saveFile, *at, reopened);
+    if (!existing.isOpen() || !sameFile(reopened, old))
+      return false;
   }
-  BY_HANDLE_FILE_INFORMATION information{};
-  const bool known = GetFileInformationByHandle(folder, &information) != 0;
-  CloseHandle(folder);
-  if (!known) {
-    return;
-  }
-  const std::wstring name = L"Global\\valdoria-party-" +
-                            std::to_wstring(information.dwVolumeSerialNumber) + L"-" +
-                            std::to_wstring(information.nFileIndexHigh) + L"-" +
-                            std::to_wstring(information.nFileIndexLow);
-  // A mutex another user made may be closed to this one: then no lock.
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-  if (mutex == nullptr) {
-    return;
-  }
-  const DWORD waited = WaitForSingleObject(mutex, INFINITE);
-  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-    CloseHandle(mutex);
-    return;
-  }
-  handle = mutex;
-}
-
-PartyLock::~PartyLock() {
-  if (handle != nullptr) {
-    ReleaseMutex(handle);
-    CloseHandle(handle);
-  }
+  // In place: the folder takes no new file, the file cannot be replaced, or
+  // it has more names.
+  return (keep == OldBytes::Dropped || copyAside(calls, *at, old)) &&
+         writeInPlace(calls.saveFile, existing, bytes, old);
 }
 
 } // namespace valdoria
