@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include <windows.h>
 
@@ -14,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The test runs itself again in a console of its own, told by this variable
+// The test runs itself again in a console of its own (with no window), told by this variable
 // the folder for its marks and whether to guard: "G" or "-", then the folder.
 constexpr const wchar_t* kChildRun = L"VALDORIA_PARTY_GUARD_CHILD";
 constexpr DWORD kNoConsole = 2;
@@ -44,7 +46,7 @@ DWORD runWithOwnConsole(bool guarded, const fs::path& marks) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child{};
   DWORD status = 0;
-  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                      nullptr, &startup, &child) != 0) {
     WaitForSingleObject(child.hProcess, 30000);
     GetExitCodeProcess(child.hProcess, &status);
@@ -81,6 +83,23 @@ TEST(PartyGuardWindowsTest, CtrlCWhileWritingEndsTheProgramOnceTheGuardIsGone) {
     EXPECT_FALSE(fs::exists(marks / "after"));
   }
   fs::remove_all(marks);
+}
+
+// Two games in one folder: while one writes the party, the other waits to
+// read or write it (here a thread, which owns a lock as a process does).
+TEST(PartyGuardWindowsTest, AnotherGameWaitsWhileOneWrites) {
+  using Clock = std::chrono::steady_clock;
+  std::optional<PartyGuard> writing(std::in_place, PartyGuard::Use::Writing);
+  Clock::time_point entered;
+  std::thread other([&entered] {
+    const PartyGuard reading(PartyGuard::Use::Reading);
+    entered = Clock::now();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const Clock::time_point released = Clock::now();
+  writing.reset();
+  other.join();
+  EXPECT_GE(entered, released);
 }
 
 } // namespace
