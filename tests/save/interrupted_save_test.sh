@@ -33,7 +33,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# shellcheck source=tests/save/one_battle.sh
+# shellcheck source=one_battle.sh
 source "$(dirname "$0")/one_battle.sh"
 
 # Plays the battle in $play, under strace sending $2 at the $3rd call of $1
