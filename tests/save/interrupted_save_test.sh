@@ -36,7 +36,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 
-# shellcheck source=tests/save/one_battle.sh
+# shellcheck source=one_battle.sh
 source "$(dirname "$0")/one_battle.sh"
 
 # Plays the battle in $play as $user (empty: this user), under strace with
