@@ -106,9 +106,9 @@ kill_everywhere() {
     [ $? -eq 137 ] || continue # a call the traced run did not reach: the save was done
     points=$((points + 1))
     expect_files "$label, killed at $call #$when" either either either
-    play
-    [ $? -eq 0 ] && grep -q '^Data saved\.$' "$work/stdout" ||
+    if ! play || ! grep -q '^Data saved\.$' "$work/stdout"; then
       fail "$label, killed at $call #$when: the next run did not save"
+    fi
     expect_files "$label, killed at $call #$when, next run" any any any only
   done < <(new_play_directory "$@" && save_calls)
   [ "$points" -gt 20 ] || fail "$label: only $points system calls in the save"
