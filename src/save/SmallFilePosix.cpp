@@ -381,8 +381,11 @@ bool writeInPlace(const FileOps& ops, Descriptor& file, std::string_view bytes,
   std::string previous(bytes.size(), '\0');
   const ssize_t kept = ::pread(file.fd, previous.data(), previous.size(), 0);
   if (!writeAll(ops, file.fd, bytes)) {
-    if (kept >= 0 && ::pwrite(file.fd, previous.data(), static_cast<std::size_t>(kept), 0) >= 0)
-      static_cast<void>(::ftruncate(file.fd, old.st_size));
+    // The save has failed whether or not this works.
+    const bool restored =
+        kept >= 0 && ::pwrite(file.fd, previous.data(), static_cast<std::size_t>(kept), 0) >= 0 &&
+        ::ftruncate(file.fd, old.st_size) == 0;
+    static_cast<void>(restored);
     return false;
   }
   return ops.sync(file.fd) == 0 && ops.truncate(file.fd, static_cast<off_t>(bytes.size())) == 0 &&
