@@ -18,10 +18,8 @@ namespace valdoria {
 // at work in the same directory. A name is followed through its links; only
 // a regular file at the end of them is ever opened, never a pipe or device.
 
-enum class OldBytes {
-  Dropped,
-  Kept, // kept beside the file as NAME.bak: the game never read them
-};
+// Kept: beside the file as NAME.bak, since the game never read them.
+enum class OldBytes { Dropped, Kept };
 
 #if defined(_WIN32)
 struct FileCalls; // the platform's file defines it
@@ -35,8 +33,8 @@ struct FileOps {
   int (*close)(int file);
   int (*changeOwner)(int file, uid_t owner, gid_t group);
   int (*changeMode)(int file, mode_t mode);
-  int (*setAttribute)(int file, const char* name, const void* value, std::size_t size);
-  int (*linkAt)(int fromDirectory, const char* from, int toDirectory, const char* to);
+  int (*setAttribute)(int file, const char* name, const void* value, std::size_t size, int flags);
+  int (*linkAt)(int fromDirectory, const char* from, int toDirectory, const char* to, int flags);
   int (*renameAt)(int fromDirectory, const char* from, int toDirectory, const char* to);
   int (*lock)(int file, int operation);
 };
@@ -63,8 +61,8 @@ bool replaceSmallFile(const std::string& name, std::string_view bytes, OldBytes 
                       const FileCalls& calls = systemFileCalls());
 
 // Held while the party is read or written: the working directory is locked
-// (shared to read, exclusive to write), so that two games there never mix
-// two battles' heroes; a lock refused, or held for seconds, is done without.
+// (shared to read, exclusive to write) so that two games never mix two
+// battles' heroes; a lock refused, or held for seconds, is done without.
 // While writing, signals that end the program (Ctrl-C, SIGTERM, SIGHUP...)
 // wait until it goes, and a file-size limit makes the write fail instead.
 class PartyGuard {

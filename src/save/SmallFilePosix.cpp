@@ -31,17 +31,12 @@ namespace valdoria {
 
 namespace {
 
+// openat takes its mode as a variadic argument: it needs a plain wrapper.
 int openAt(int directory, const char* name, int flags, mode_t mode) {
   return ::openat(directory, name, flags, mode);
 }
-int setAttribute(int file, const char* name, const void* value, std::size_t size) {
-  return ::fsetxattr(file, name, value, size, 0);
-}
-int linkAt(int fromDirectory, const char* from, int toDirectory, const char* to) {
-  return ::linkat(fromDirectory, from, toDirectory, to, 0);
-}
-constexpr FileOps kSystemOps{openAt,   ::write,      ::ftruncate, ::fsync,    ::close, ::fchown,
-                             ::fchmod, setAttribute, linkAt,      ::renameat, ::flock};
+constexpr FileOps kSystemOps{openAt,   ::write,     ::ftruncate, ::fsync,    ::close, ::fchown,
+                             ::fchmod, ::fsetxattr, ::linkat,    ::renameat, ::flock};
 const FileCalls kSystemCalls{kSystemOps, kSystemOps, kSystemOps, kSystemOps};
 
 // Owns a descriptor. A close whose error counts goes through the calls.
@@ -62,22 +57,18 @@ struct Descriptor {
   bool close(const FileOps& ops) { return ops.close(std::exchange(fd, -1)) == 0; }
 };
 
-bool sameFile(const struct stat& one, const struct stat& other) {
-  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
-}
-
 // Whether `name` is, right now, the file open as `file`.
 bool nameLeadsTo(int directory, const std::string& name, int file) {
   struct stat atName {};
   struct stat opened {};
   return ::fstatat(directory, name.c_str(), &atName, AT_SYMLINK_NOFOLLOW) == 0 &&
-         ::fstat(file, &opened) == 0 && sameFile(atName, opened);
+         ::fstat(file, &opened) == 0 && atName.st_dev == opened.st_dev &&
+         atName.st_ino == opened.st_ino;
 }
 
 // ---- Where the name leads ----
 
-// The directory that really holds the file (held open, so the file cannot
-// move under a save), and the file's name and status there.
+// The directory that really holds the file, and its name and status there.
 struct Location {
   Descriptor directory;
   std::string name;
@@ -98,9 +89,8 @@ Descriptor openDirectory(int directory, const char* name) {
 }
 
 // Nothing when the name cannot be followed: a missing directory on the way,
-// more than 40 links (a loop, as for the kernel), or a link in a sticky,
-// world-writable directory that is neither the user's nor the directory
-// owner's, which the kernel's own protection would not follow either.
+// over 40 links (a loop), or a link in a sticky, world-writable directory
+// that is neither the user's nor the directory owner's, as for the kernel.
 std::optional<Location> locate(const std::string& path) {
   std::deque<std::string> parts = splitPath(path);
   Location at{openDirectory(AT_FDCWD, "."), {}, false, {}};
@@ -151,11 +141,8 @@ Descriptor openRegular(const FileOps& ops, const Location& at, int access, struc
 }
 
 // A read error ends the input, as the end of the file does.
-class DescriptorReadBuffer : public std::streambuf {
-public:
+struct DescriptorReadBuffer : std::streambuf {
   explicit DescriptorReadBuffer(int fd) : fd(fd) {}
-
-private:
   int_type underflow() override {
     ssize_t count = -1;
     while (count < 0 && (count = ::read(fd, buffer.data(), buffer.size())) < 0 && errno == EINTR) {
@@ -220,40 +207,16 @@ void removeLeftovers(const Location& at) {
   }
 }
 
-// A new file beside the old under a temporary name, removed again unless
-// it was put in place.
+// A new file beside the old, removed again unless it was put in place.
 struct Temporary {
   int directory;
   std::string name;
   Descriptor file;
-
   ~Temporary() {
     if (!name.empty())
       ::unlinkat(directory, name.c_str(), 0);
   }
 };
-
-// Made under a fresh name and locked at once: 0, or why it could not be
-// made (an errno value).
-int createTemporary(const FileOps& ops, const Location& at, mode_t mode, Temporary& temporary) {
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    const std::string name = temporaryName(at.name);
-    if (name.empty())
-      return EIO;
-    Descriptor made(ops.openAt(at.directory.fd, name.c_str(),
-                               O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-    if (made.fd < 0 && errno != EEXIST)
-      return errno;
-    // Another save may have taken it for a leftover before the lock.
-    if (made.fd >= 0 && ops.lock(made.fd, LOCK_EX | LOCK_NB) == 0 &&
-        nameLeadsTo(at.directory.fd, name, made.fd)) {
-      temporary.name = name;
-      temporary.file = std::move(made);
-      return 0;
-    }
-  }
-  return EEXIST;
-}
 
 // The new file takes the old one's owner and group, its extended attributes
 // (the ACL among them), then its mode, which a change of owner may clear.
@@ -273,7 +236,7 @@ Outcome adoptOwnerAttributesAndMode(const FileOps& ops, int from, int to, const 
   for (std::size_t at = 0; static_cast<ssize_t>(at) < listed; at += std::strlen(&names[at]) + 1) {
     const ssize_t size = ::fgetxattr(from, &names[at], value.data(), value.size());
     if (size < 0 ||
-        ops.setAttribute(to, &names[at], value.data(), static_cast<std::size_t>(size)) != 0)
+        ops.setAttribute(to, &names[at], value.data(), static_cast<std::size_t>(size), 0) != 0)
       return Outcome::Refused;
   }
   return ops.changeMode(to, old.st_mode & 07777) == 0 ? Outcome::Done : Outcome::Failed;
@@ -302,9 +265,24 @@ Outcome putInPlace(const FileCalls& calls, const FileOps& ops, const Location& a
   // Owner-only until it has the old file's mode, which may be stricter.
   Temporary fresh{at.directory.fd, {}, {}};
   Descriptor& file = fresh.file;
-  const int error = createTemporary(ops, at, model >= 0 ? 0600 : 0666, fresh);
-  if (error != 0)
-    return model >= 0 && refusedByDirectory(error) ? Outcome::Refused : Outcome::Failed;
+  for (int attempt = 0; attempt < 8 && file.fd < 0; ++attempt) {
+    const std::string name = temporaryName(at.name);
+    Descriptor made(name.empty() ? -1
+                                 : ops.openAt(at.directory.fd, name.c_str(),
+                                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                              model >= 0 ? 0600 : 0666));
+    if (made.fd < 0 && (name.empty() || errno != EEXIST))
+      return model >= 0 && refusedByDirectory(errno) ? Outcome::Refused : Outcome::Failed;
+    // Another save may have taken it for a leftover before the lock (and
+    // will remove it); a file system without locks goes without.
+    if (made.fd >= 0 && (ops.lock(made.fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) &&
+        nameLeadsTo(at.directory.fd, name, made.fd)) {
+      fresh.name = name;
+      file = std::move(made);
+    }
+  }
+  if (file.fd < 0)
+    return Outcome::Failed;
   const Outcome adopted =
       model >= 0 ? adoptOwnerAttributesAndMode(ops, model, file.fd, old) : Outcome::Done;
   if (adopted != Outcome::Done)
@@ -324,23 +302,20 @@ Outcome putInPlace(const FileCalls& calls, const FileOps& ops, const Location& a
 
 // The old bytes copied to NAME.bak as a save is written, in bounded memory
 // and skipping holes: a damaged file may be huge, or sparse.
-bool copyAside(const FileCalls& calls, const Location& at, const struct stat& old) {
-  struct stat status {};
-  const Descriptor source = openRegular(calls.saveFile, at, O_RDONLY, status);
+bool copyAside(const FileCalls& calls, const Location& at, int existing, const struct stat& old) {
   const Filler copy = [&](const FileOps& ops, int file) {
     std::vector<char> buffer(65536);
-    for (off_t offset = 0; (offset = ::lseek(source.fd, offset, SEEK_DATA)) >= 0;) {
-      const ssize_t count = ::pread(source.fd, buffer.data(), buffer.size(), offset);
+    for (off_t offset = 0; (offset = ::lseek(existing, offset, SEEK_DATA)) >= 0;) {
+      const ssize_t count = ::pread(existing, buffer.data(), buffer.size(), offset);
       if (count <= 0 || ::lseek(file, offset, SEEK_SET) != offset ||
           !writeAll(ops, file, {buffer.data(), static_cast<std::size_t>(count)}))
         return false;
       offset += count;
     }
-    return errno == ENXIO && ops.truncate(file, status.st_size) == 0;
+    return errno == ENXIO && ops.truncate(file, old.st_size) == 0;
   };
-  return source.fd >= 0 && sameFile(status, old) &&
-         putInPlace(calls, calls.backup, at, at.name + ".bak", source.fd, old, copy) ==
-             Outcome::Done;
+  return putInPlace(calls, calls.backup, at, at.name + ".bak", existing, old, copy) ==
+         Outcome::Done;
 }
 
 // The old file itself as NAME.bak, through a hard link, every attribute
@@ -350,7 +325,7 @@ Outcome linkAside(const FileCalls& calls, const Location& at, int existing) {
   const int directory = at.directory.fd;
   if (::unlinkat(directory, backup.c_str(), 0) != 0 && errno != ENOENT)
     return Outcome::Failed;
-  if (calls.backup.linkAt(directory, at.name.c_str(), directory, backup.c_str()) != 0)
+  if (calls.backup.linkAt(directory, at.name.c_str(), directory, backup.c_str(), 0) != 0)
     return errno == EPERM || errno == EMLINK || errno == EXDEV || errno == ENOTSUP
                ? Outcome::Refused
                : Outcome::Failed;
@@ -358,13 +333,13 @@ Outcome linkAside(const FileCalls& calls, const Location& at, int existing) {
 }
 
 // The new bytes over the old, flushed, then the file cut to length: never
-// empty on the way. Until the cut a shorter record is followed by old bytes;
-// a record ends in a blank and loading reads seven numbers, so the file
-// loads the new record. A write that breaks off puts the old bytes back.
+// empty. Until the cut, old bytes may follow a shorter record, which ends in
+// a blank; loading reads seven numbers, so the file loads the new record.
 bool writeInPlace(const FileOps& ops, Descriptor& file, std::string_view bytes,
                   const struct stat& old) {
   std::string previous(bytes.size(), '\0');
   const ssize_t kept = ::pread(file.fd, previous.data(), previous.size(), 0);
+  ::lseek(file.fd, 0, SEEK_SET); // a copy may have moved it
   if (!writeAll(ops, file.fd, bytes)) {
     const bool restored =
         kept >= 0 && ::pwrite(file.fd, previous.data(), static_cast<std::size_t>(kept), 0) >= 0 &&
@@ -408,14 +383,12 @@ bool replaceSmallFile(const std::string& name, std::string_view bytes, OldBytes 
   if (existing.fd < 0)
     return false;
   // Every name must see the new bytes; a linked NAME.bak is not the player's.
-  struct stat backup {};
-  const bool linkedBefore =
-      ::fstatat(at->directory.fd, (at->name + ".bak").c_str(), &backup, AT_SYMLINK_NOFOLLOW) == 0 &&
-      sameFile(backup, old);
-  if (old.st_nlink - (linkedBefore ? 1 : 0) == 1) {
+  const bool linkedBackup = nameLeadsTo(at->directory.fd, at->name + ".bak", existing.fd);
+  if (old.st_nlink - (linkedBackup ? 1 : 0) == 1) {
     const Outcome linked =
         keep == OldBytes::Kept ? linkAside(calls, *at, existing.fd) : Outcome::Done;
-    if (linked == Outcome::Failed || (linked == Outcome::Refused && !copyAside(calls, *at, old)))
+    if (linked == Outcome::Failed ||
+        (linked == Outcome::Refused && !copyAside(calls, *at, existing.fd, old)))
       return false;
     keep = linked == Outcome::Refused ? OldBytes::Dropped : keep; // the copy is made
     const Outcome replaced =
@@ -428,11 +401,9 @@ bool replaceSmallFile(const std::string& name, std::string_view bytes, OldBytes 
   }
   // In place: no new file allowed, or it cannot carry the owner or an
   // attribute, or the file has more names.
-  return (keep == OldBytes::Dropped || copyAside(calls, *at, old)) &&
+  return (keep == OldBytes::Dropped || copyAside(calls, *at, existing.fd, old)) &&
          writeInPlace(calls.saveFile, existing, bytes, old);
 }
-
-// ---- The party's guard ----
 
 PartyGuard::PartyGuard(Use use) : lock(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
   // Another game's save takes milliseconds: a lock held for seconds is no game's.
