@@ -31,7 +31,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianLayout.cmake)
-# Read by that script.
+# The same commit packs the same bytes: the time stamps are the project's.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake)
+# Read by these scripts.
 set(CPACK_VALDORIA_BINDIR ${CMAKE_INSTALL_BINDIR})
 set(CPACK_VALDORIA_STRIP ${CMAKE_STRIP})
 set(CPACK_VALDORIA_MANDIR ${CMAKE_INSTALL_MANDIR})

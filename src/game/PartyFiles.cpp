@@ -4,7 +4,7 @@
 #include "combatants/Hero.hpp"
 #include "game/Party.hpp"
 #include "save/HeroSaveFile.hpp"
-#include "save/PartyGuard.hpp"
+#include "save/SmallFile.hpp"
 
 #include <array>
 #include <cstddef>

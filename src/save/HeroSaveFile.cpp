@@ -2,6 +2,7 @@
 
 #include "combatants/Hero.hpp"
 
+#include <algorithm>
 #include <array>
 #include <istream>
 #include <sstream>
@@ -20,14 +21,11 @@ bool saveHero(const Hero& hero, const std::string& fileName, OldBytes old, const
 bool loadHero(Hero& hero, const std::string& fileName) {
   // Read everything first: a file that breaks off changes nothing.
   std::array<int, 7> values{};
-  const bool read = readSmallFile(fileName, [&values](std::istream& input) {
-    for (int& value : values) {
-      if (!(input >> value))
-        return false;
-    }
-    return true;
-  });
-  if (!read)
+  const auto readSeven = [&values](std::istream& input) {
+    return std::all_of(values.begin(), values.end(),
+                       [&input](int& value) { return static_cast<bool>(input >> value); });
+  };
+  if (!readSmallFile(fileName, readSeven))
     return false;
   const auto [maxHp, maxMp, attackPower, defensePower, level, experience, toNextLevel] = values;
   hero.setHp(maxHp);

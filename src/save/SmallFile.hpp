@@ -9,20 +9,19 @@
 #if defined(_WIN32)
 #include <cstdint>
 #else
+#include <signal.h>
 #include <sys/types.h>
 #endif
 
 namespace valdoria {
 
-// The byte level of a save: a small file read, or replaced so that it holds
-// its old or its new bytes whatever fails, and whoever else is at work in
-// the same directory. A name is followed through its links; only a regular
-// file at the end of them is ever opened, never a pipe, socket or device.
+// The byte level of the party's files: a small file read, or replaced so
+// that it holds its old or its new bytes whatever fails and whoever else is
+// at work in the same directory. A name is followed through its links; only
+// a regular file at the end of them is ever opened, never a pipe or device.
 
-enum class OldBytes {
-  Dropped,
-  Kept, // kept beside the file as NAME.bak: the game never read them
-};
+// Kept: beside the file as NAME.bak, since the game never read them.
+enum class OldBytes { Dropped, Kept };
 
 #if defined(_WIN32)
 // The Windows calls a save makes on one file, Windows' types spelt out (a
@@ -59,14 +58,13 @@ struct FileOps {
   int (*close)(int file);
   int (*changeOwner)(int file, uid_t owner, gid_t group);
   int (*changeMode)(int file, mode_t mode);
-  int (*setAttribute)(int file, const char* name, const void* value, std::size_t size);
-  int (*linkAt)(int fromDirectory, const char* from, int toDirectory, const char* to);
+  int (*setAttribute)(int file, const char* name, const void* value, std::size_t size, int flags);
+  int (*linkAt)(int fromDirectory, const char* from, int toDirectory, const char* to, int flags);
   int (*renameAt)(int fromDirectory, const char* from, int toDirectory, const char* to);
   int (*lock)(int file, int operation);
 };
 
-// The calls, by the file they act on, so that a test can make one step fail
-// on one file.
+// The calls by the file they act on, so a test can fail one step on one.
 struct FileCalls {
   FileOps saveFile;
   FileOps temporary; // the new bytes, before they replace the old
@@ -86,5 +84,30 @@ bool readSmallFile(const std::string& name, const std::function<bool(std::istrea
 // fails; the file then still loads its old or its new bytes.
 bool replaceSmallFile(const std::string& name, std::string_view bytes, OldBytes old,
                       const FileCalls& calls = systemFileCalls());
+
+// Held while the party is read or written: the working directory is locked
+// (shared to read, exclusive to write) so that two games never mix two
+// battles' heroes; a lock refused, or held for seconds, is done without.
+// While writing, signals that end the program (Ctrl-C, SIGTERM, SIGHUP...)
+// wait until it goes, and a file-size limit makes the write fail instead.
+class PartyGuard {
+public:
+  enum class Use { Reading, Writing };
+
+  explicit PartyGuard(Use use);
+  PartyGuard(const PartyGuard&) = delete;
+  PartyGuard& operator=(const PartyGuard&) = delete;
+  ~PartyGuard();
+
+private:
+#if defined(_WIN32)
+  void* lock = nullptr;
+#else
+  int lock = -1;
+  sigset_t previousMask{};
+  struct sigaction previousFileSizeAction {};
+#endif
+  bool deferring = false;
+};
 
 } // namespace valdoria

@@ -2,21 +2,25 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <initializer_list>
 #include <istream>
 #include <memory>
 #include <optional>
 #include <streambuf>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -27,23 +31,17 @@ namespace valdoria {
 
 namespace {
 
+// openat takes its mode as a variadic argument: it needs a plain wrapper.
 int openAt(int directory, const char* name, int flags, mode_t mode) {
   return ::openat(directory, name, flags, mode);
 }
-int setAttribute(int file, const char* name, const void* value, std::size_t size) {
-  return ::fsetxattr(file, name, value, size, 0);
-}
-int linkAt(int fromDirectory, const char* from, int toDirectory, const char* to) {
-  return ::linkat(fromDirectory, from, toDirectory, to, 0);
-}
-constexpr FileOps kSystemOps{openAt,   ::write,      ::ftruncate, ::fsync,    ::close, ::fchown,
-                             ::fchmod, setAttribute, linkAt,      ::renameat, ::flock};
+constexpr FileOps kSystemOps{openAt,   ::write,     ::ftruncate, ::fsync,    ::close, ::fchown,
+                             ::fchmod, ::fsetxattr, ::linkat,    ::renameat, ::flock};
 const FileCalls kSystemCalls{kSystemOps, kSystemOps, kSystemOps, kSystemOps};
 
 // Owns a descriptor. A close whose error counts goes through the calls.
 struct Descriptor {
   int fd = -1;
-
   Descriptor() = default;
   explicit Descriptor(int fd) : fd(fd) {}
   Descriptor(Descriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
@@ -59,22 +57,18 @@ struct Descriptor {
   bool close(const FileOps& ops) { return ops.close(std::exchange(fd, -1)) == 0; }
 };
 
-bool sameFile(const struct stat& one, const struct stat& other) {
-  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
-}
-
 // Whether `name` is, right now, the file open as `file`.
 bool nameLeadsTo(int directory, const std::string& name, int file) {
   struct stat atName {};
   struct stat opened {};
   return ::fstatat(directory, name.c_str(), &atName, AT_SYMLINK_NOFOLLOW) == 0 &&
-         ::fstat(file, &opened) == 0 && sameFile(atName, opened);
+         ::fstat(file, &opened) == 0 && atName.st_dev == opened.st_dev &&
+         atName.st_ino == opened.st_ino;
 }
 
 // ---- Where the name leads ----
 
-// The directory that really holds the file, held open so that the file
-// cannot move under a save, and the file's name and status there.
+// The directory that really holds the file, and its name and status there.
 struct Location {
   Descriptor directory;
   std::string name;
@@ -95,9 +89,8 @@ Descriptor openDirectory(int directory, const char* name) {
 }
 
 // Nothing when the name cannot be followed: a missing directory on the way,
-// more than 40 links (a loop, as for the kernel), or a link in a sticky,
-// world-writable directory that is neither the user's nor the directory
-// owner's, which the kernel's own protection would not follow either.
+// over 40 links (a loop), or a link in a sticky, world-writable directory
+// that is neither the user's nor the directory owner's, as for the kernel.
 std::optional<Location> locate(const std::string& path) {
   std::deque<std::string> parts = splitPath(path);
   Location at{openDirectory(AT_FDCWD, "."), {}, false, {}};
@@ -116,10 +109,9 @@ std::optional<Location> locate(const std::string& path) {
       const ssize_t length =
           ::readlinkat(at.directory.fd, at.name.c_str(), target.data(), target.size());
       if (++links > 40 || ::fstat(at.directory.fd, &holder) != 0 || length <= 0 ||
-          length >= PATH_MAX)
-        return std::nullopt;
-      if ((holder.st_mode & S_ISVTX) != 0 && (holder.st_mode & S_IWOTH) != 0 &&
-          at.status.st_uid != ::geteuid() && at.status.st_uid != holder.st_uid)
+          length >= PATH_MAX ||
+          ((holder.st_mode & S_ISVTX) != 0 && (holder.st_mode & S_IWOTH) != 0 &&
+           at.status.st_uid != ::geteuid() && at.status.st_uid != holder.st_uid))
         return std::nullopt;
       target.resize(static_cast<std::size_t>(length));
       const std::deque<std::string> targetParts = splitPath(target);
@@ -149,11 +141,8 @@ Descriptor openRegular(const FileOps& ops, const Location& at, int access, struc
 }
 
 // A read error ends the input, as the end of the file does.
-class DescriptorReadBuffer : public std::streambuf {
-public:
+struct DescriptorReadBuffer : std::streambuf {
   explicit DescriptorReadBuffer(int fd) : fd(fd) {}
-
-protected:
   int_type underflow() override {
     ssize_t count = -1;
     while (count < 0 && (count = ::read(fd, buffer.data(), buffer.size())) < 0 && errno == EINTR) {
@@ -164,7 +153,6 @@ protected:
     return traits_type::to_int_type(buffer.front());
   }
 
-private:
   int fd;
   std::array<char, 4096> buffer{};
 };
@@ -173,7 +161,7 @@ private:
 
 enum class Outcome { Done, Failed, Refused };
 
-// The directory takes no new file, or not over another user's.
+// The directory takes no new file, or none over another user's.
 bool refusedByDirectory(int error) {
   return error == EACCES || error == EPERM || error == ENAMETOOLONG;
 }
@@ -219,46 +207,14 @@ void removeLeftovers(const Location& at) {
   }
 }
 
-// A new file beside the save file, locked while it lives; removed again
-// unless it was renamed into place.
+// A new file beside the old, removed again unless it was put in place.
 struct Temporary {
-  const FileOps& ops;
   int directory;
   std::string name;
   Descriptor file;
-
   ~Temporary() {
     if (!name.empty())
       ::unlinkat(directory, name.c_str(), 0);
-  }
-
-  // 0, or why no file could be made (an errno value).
-  int create(const std::string& saveName, mode_t mode) {
-    for (int attempt = 0; attempt < 8; ++attempt) {
-      const std::string candidate = temporaryName(saveName);
-      if (candidate.empty())
-        return EIO;
-      Descriptor made(ops.openAt(directory, candidate.c_str(),
-                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-      if (made.fd < 0 && errno != EEXIST)
-        return errno;
-      // Another save may have taken it for a leftover before the lock.
-      if (made.fd >= 0 && ops.lock(made.fd, LOCK_EX | LOCK_NB) == 0 &&
-          nameLeadsTo(directory, candidate, made.fd)) {
-        name = candidate;
-        file = std::move(made);
-        return 0;
-      }
-    }
-    return EEXIST;
-  }
-
-  // 0, or why the rename failed (an errno value).
-  int renameTo(const std::string& target) {
-    if (ops.renameAt(directory, name.c_str(), directory, target.c_str()) != 0)
-      return errno;
-    name.clear();
-    return 0;
   }
 };
 
@@ -280,7 +236,7 @@ Outcome adoptOwnerAttributesAndMode(const FileOps& ops, int from, int to, const 
   for (std::size_t at = 0; static_cast<ssize_t>(at) < listed; at += std::strlen(&names[at]) + 1) {
     const ssize_t size = ::fgetxattr(from, &names[at], value.data(), value.size());
     if (size < 0 ||
-        ops.setAttribute(to, &names[at], value.data(), static_cast<std::size_t>(size)) != 0)
+        ops.setAttribute(to, &names[at], value.data(), static_cast<std::size_t>(size), 0) != 0)
       return Outcome::Refused;
   }
   return ops.changeMode(to, old.st_mode & 07777) == 0 ? Outcome::Done : Outcome::Failed;
@@ -296,93 +252,99 @@ bool writeAll(const FileOps& ops, int file, std::string_view bytes) {
   return true;
 }
 
-// The old bytes copied to NAME.bak in bounded memory, skipping holes (a
-// damaged file may be huge, or sparse), and written as safely as a save.
-bool copyAside(const FileCalls& calls, const Location& at, const struct stat& old) {
-  struct stat status {};
-  const Descriptor source = openRegular(calls.saveFile, at, O_RDONLY, status);
-  Temporary copy{calls.backup, at.directory.fd, {}, {}};
-  if (source.fd < 0 || !sameFile(status, old) || copy.create(at.name, 0600) != 0 ||
-      adoptOwnerAttributesAndMode(calls.backup, source.fd, copy.file.fd, old) != Outcome::Done)
-    return false;
-  std::vector<char> buffer(65536);
-  for (off_t offset = 0; (offset = ::lseek(source.fd, offset, SEEK_DATA)) >= 0;) {
-    const ssize_t count = ::pread(source.fd, buffer.data(), buffer.size(), offset);
-    if (count <= 0 || ::lseek(copy.file.fd, offset, SEEK_SET) != offset ||
-        !writeAll(calls.backup, copy.file.fd, {buffer.data(), static_cast<std::size_t>(count)}))
-      return false;
-    offset += count;
+// Writes the content of a new file: the record, or a copy's bytes.
+using Filler = std::function<bool(const FileOps& ops, int file)>;
+
+// A new file with the owner, attributes and mode of `model` (-1: none),
+// filled, flushed and renamed over `target`. Refused where the directory
+// takes no new file, or the new one cannot carry what the old one has.
+Outcome putInPlace(const FileCalls& calls, const FileOps& ops, const Location& at,
+                   const std::string& target, int model, const struct stat& old,
+                   const Filler& fill) {
+  removeLeftovers(at);
+  // Owner-only until it has the old file's mode, which may be stricter.
+  Temporary fresh{at.directory.fd, {}, {}};
+  Descriptor& file = fresh.file;
+  for (int attempt = 0; attempt < 8 && file.fd < 0; ++attempt) {
+    const std::string name = temporaryName(at.name);
+    Descriptor made(name.empty() ? -1
+                                 : ops.openAt(at.directory.fd, name.c_str(),
+                                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                              model >= 0 ? 0600 : 0666));
+    if (made.fd < 0 && (name.empty() || errno != EEXIST))
+      return model >= 0 && refusedByDirectory(errno) ? Outcome::Refused : Outcome::Failed;
+    // Another save may have taken it for a leftover before the lock (and
+    // will remove it); a file system without locks goes without.
+    if (made.fd >= 0 && (ops.lock(made.fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) &&
+        nameLeadsTo(at.directory.fd, name, made.fd)) {
+      fresh.name = name;
+      file = std::move(made);
+    }
   }
-  return errno == ENXIO && calls.backup.truncate(copy.file.fd, status.st_size) == 0 &&
-         calls.backup.sync(copy.file.fd) == 0 && copy.renameTo(at.name + ".bak") == 0 &&
-         copy.file.close(calls.backup);
+  if (file.fd < 0)
+    return Outcome::Failed;
+  const Outcome adopted =
+      model >= 0 ? adoptOwnerAttributesAndMode(ops, model, file.fd, old) : Outcome::Done;
+  if (adopted != Outcome::Done)
+    return adopted;
+  if (!fill(ops, file.fd) || ops.sync(file.fd) != 0)
+    return Outcome::Failed;
+  if (ops.renameAt(at.directory.fd, fresh.name.c_str(), at.directory.fd, target.c_str()) != 0)
+    return model >= 0 && refusedByDirectory(errno) ? Outcome::Refused : Outcome::Failed;
+  fresh.name.clear();
+  // Closed only now, as its lock marks it in use; without the directory's
+  // flush the rename may be lost (a directory the user may not read stands).
+  const Descriptor listing(::openat(at.directory.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return file.close(ops) && (listing.fd < 0 || calls.directory.sync(listing.fd) == 0)
+             ? Outcome::Done
+             : Outcome::Failed;
 }
 
-// The replaced file itself becomes NAME.bak through a hard link: nothing
-// copied, every attribute kept. Refused where no link can be made. Were it
-// cut off after the older copy went, the file still holds the same bytes.
+// The old bytes copied to NAME.bak as a save is written, in bounded memory
+// and skipping holes: a damaged file may be huge, or sparse.
+bool copyAside(const FileCalls& calls, const Location& at, int existing, const struct stat& old) {
+  const Filler copy = [&](const FileOps& ops, int file) {
+    std::vector<char> buffer(65536);
+    for (off_t offset = 0; (offset = ::lseek(existing, offset, SEEK_DATA)) >= 0;) {
+      const ssize_t count = ::pread(existing, buffer.data(), buffer.size(), offset);
+      if (count <= 0 || ::lseek(file, offset, SEEK_SET) != offset ||
+          !writeAll(ops, file, {buffer.data(), static_cast<std::size_t>(count)}))
+        return false;
+      offset += count;
+    }
+    return errno == ENXIO && ops.truncate(file, old.st_size) == 0;
+  };
+  return putInPlace(calls, calls.backup, at, at.name + ".bak", existing, old, copy) ==
+         Outcome::Done;
+}
+
+// The old file itself as NAME.bak, through a hard link, every attribute
+// kept; refused where no link can be made.
 Outcome linkAside(const FileCalls& calls, const Location& at, int existing) {
   const std::string backup = at.name + ".bak";
   const int directory = at.directory.fd;
   if (::unlinkat(directory, backup.c_str(), 0) != 0 && errno != ENOENT)
     return Outcome::Failed;
-  if (calls.backup.linkAt(directory, at.name.c_str(), directory, backup.c_str()) != 0)
+  if (calls.backup.linkAt(directory, at.name.c_str(), directory, backup.c_str(), 0) != 0)
     return errno == EPERM || errno == EMLINK || errno == EXDEV || errno == ENOTSUP
                ? Outcome::Refused
                : Outcome::Failed;
   return nameLeadsTo(directory, backup, existing) ? Outcome::Done : Outcome::Failed;
 }
 
-// `existing` is the old file, open for writing, or -1 for a new file.
-Outcome replaceThroughTemporary(const FileCalls& calls, const Location& at, std::string_view bytes,
-                                int existing, const struct stat& old, OldBytes keep) {
-  removeLeftovers(at);
-  // Owner-only until it has the old file's mode, which may be stricter than
-  // the umask's.
-  Temporary fresh{calls.temporary, at.directory.fd, {}, {}};
-  const int error = fresh.create(at.name, existing >= 0 ? 0600 : 0666);
-  if (error != 0)
-    return existing >= 0 && refusedByDirectory(error) ? Outcome::Refused : Outcome::Failed;
-  const Outcome adopted =
-      existing >= 0 ? adoptOwnerAttributesAndMode(calls.temporary, existing, fresh.file.fd, old)
-                    : Outcome::Done;
-  if (adopted != Outcome::Done)
-    return adopted;
-  if (!writeAll(calls.temporary, fresh.file.fd, bytes) || calls.temporary.sync(fresh.file.fd) != 0)
-    return Outcome::Failed;
-  const bool linked = existing >= 0 && keep == OldBytes::Kept;
-  if (linked) {
-    const Outcome kept = linkAside(calls, at, existing);
-    if (kept == Outcome::Failed || (kept == Outcome::Refused && !copyAside(calls, at, old)))
-      return Outcome::Failed;
-  }
-  const int renameError = fresh.renameTo(at.name);
-  if (renameError != 0 && existing >= 0 && refusedByDirectory(renameError)) {
-    // Written in place instead: a link would see the new bytes, so it goes.
-    if (linked && nameLeadsTo(at.directory.fd, at.name + ".bak", existing))
-      ::unlinkat(at.directory.fd, (at.name + ".bak").c_str(), 0);
-    return Outcome::Refused;
-  }
-  // Closed only now, as the lock marks it in use; the directory flushed, or
-  // the rename may be lost in a power cut (an unreadable one cannot be).
-  const Descriptor listing(::openat(at.directory.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return renameError == 0 && fresh.file.close(calls.temporary) &&
-                 (listing.fd < 0 || calls.directory.sync(listing.fd) == 0)
-             ? Outcome::Done
-             : Outcome::Failed;
-}
-
 // The new bytes over the old, flushed, then the file cut to length: never
-// empty on the way. Until the cut a shorter record is followed by old bytes;
-// a record ends in a blank and loading reads seven numbers, so the file
-// loads the new record. A write that breaks off puts the old bytes back.
+// empty. Until the cut, old bytes may follow a shorter record, which ends in
+// a blank; loading reads seven numbers, so the file loads the new record.
 bool writeInPlace(const FileOps& ops, Descriptor& file, std::string_view bytes,
                   const struct stat& old) {
   std::string previous(bytes.size(), '\0');
   const ssize_t kept = ::pread(file.fd, previous.data(), previous.size(), 0);
+  ::lseek(file.fd, 0, SEEK_SET); // a copy may have moved it
   if (!writeAll(ops, file.fd, bytes)) {
-    if (kept >= 0 && ::pwrite(file.fd, previous.data(), static_cast<std::size_t>(kept), 0) >= 0)
-      static_cast<void>(::ftruncate(file.fd, old.st_size));
+    const bool restored =
+        kept >= 0 && ::pwrite(file.fd, previous.data(), static_cast<std::size_t>(kept), 0) >= 0 &&
+        ::ftruncate(file.fd, old.st_size) == 0;
+    static_cast<void>(restored);
     return false;
   }
   return ops.sync(file.fd) == 0 && ops.truncate(file.fd, static_cast<off_t>(bytes.size())) == 0 &&
@@ -406,32 +368,78 @@ bool readSmallFile(const std::string& name, const std::function<bool(std::istrea
 
 bool replaceSmallFile(const std::string& name, std::string_view bytes, OldBytes keep,
                       const FileCalls& calls) {
+  const Filler record = [bytes](const FileOps& ops, int file) {
+    return writeAll(ops, file, bytes);
+  };
   const std::optional<Location> at = locate(name);
   if (!at || !at->exists)
-    return at && replaceThroughTemporary(calls, *at, bytes, -1, {}, keep) == Outcome::Done;
-  // Only what a plain open for writing accepts is replaced. Read too, where
-  // allowed, so that a write in place that breaks off can be undone.
+    return at && putInPlace(calls, calls.temporary, *at, at->name, -1, {}, record) == Outcome::Done;
+  // Only what a plain open for writing accepts; read too, to undo a write
+  // in place that breaks off.
   struct stat old {};
   Descriptor existing = openRegular(calls.saveFile, *at, O_RDWR, old);
   if (existing.fd < 0 && errno == EACCES)
     existing = openRegular(calls.saveFile, *at, O_WRONLY, old);
   if (existing.fd < 0)
     return false;
-  // Every name of the file must see the new bytes, but NAME.bak made by
-  // linking is not one of the player's names.
-  struct stat backup {};
-  const bool linkedBackup =
-      ::fstatat(at->directory.fd, (at->name + ".bak").c_str(), &backup, AT_SYMLINK_NOFOLLOW) == 0 &&
-      sameFile(backup, old);
+  // Every name must see the new bytes; a linked NAME.bak is not the player's.
+  const bool linkedBackup = nameLeadsTo(at->directory.fd, at->name + ".bak", existing.fd);
   if (old.st_nlink - (linkedBackup ? 1 : 0) == 1) {
-    const Outcome replaced = replaceThroughTemporary(calls, *at, bytes, existing.fd, old, keep);
+    const Outcome linked =
+        keep == OldBytes::Kept ? linkAside(calls, *at, existing.fd) : Outcome::Done;
+    if (linked == Outcome::Failed ||
+        (linked == Outcome::Refused && !copyAside(calls, *at, existing.fd, old)))
+      return false;
+    keep = linked == Outcome::Refused ? OldBytes::Dropped : keep; // the copy is made
+    const Outcome replaced =
+        putInPlace(calls, calls.temporary, *at, at->name, existing.fd, old, record);
     if (replaced != Outcome::Refused)
       return replaced == Outcome::Done;
+    // Written in place after all: the link would see the new bytes.
+    if (keep == OldBytes::Kept)
+      ::unlinkat(at->directory.fd, (at->name + ".bak").c_str(), 0);
   }
-  // In place: the directory takes no new file, the new one could not carry
-  // the owner or an attribute, or the file has more names.
-  return (keep == OldBytes::Dropped || copyAside(calls, *at, old)) &&
+  // In place: no new file allowed, or it cannot carry the owner or an
+  // attribute, or the file has more names.
+  return (keep == OldBytes::Dropped || copyAside(calls, *at, existing.fd, old)) &&
          writeInPlace(calls.saveFile, existing, bytes, old);
+}
+
+PartyGuard::PartyGuard(Use use) : lock(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  // Another game's save takes milliseconds: a lock held for seconds is no game's.
+  const int operation = (use == Use::Reading ? LOCK_SH : LOCK_EX) | LOCK_NB;
+  for (int tries = 300; lock >= 0 && ::flock(lock, operation) != 0; --tries) {
+    if (tries == 0 || (errno != EWOULDBLOCK && errno != EINTR)) {
+      ::close(std::exchange(lock, -1));
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (use == Use::Reading)
+    return;
+  // Ignored, not held back: held, it would end the program as the guard goes.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGXFSZ, &ignore, &previousFileSizeAction);
+  sigset_t deferred{};
+  sigemptyset(&deferred);
+  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE,
+                           SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR, SIGSTKFLT})
+    sigaddset(&deferred, signal);
+  // The real-time signals end the program too unless it handles them.
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+    sigaddset(&deferred, signal);
+  ::pthread_sigmask(SIG_BLOCK, &deferred, &previousMask);
+  deferring = true;
+}
+
+PartyGuard::~PartyGuard() {
+  if (deferring) {
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    ::sigaction(SIGXFSZ, &previousFileSizeAction, nullptr);
+  }
+  if (lock >= 0)
+    ::close(lock);
 }
 
 } // namespace valdoria

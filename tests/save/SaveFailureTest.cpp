@@ -22,19 +22,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // One step of a save made to fail, once, on one file.
-enum class Step {
-  Open,
-  Truncate,
-  Write,
-  Sync,
-  Close,
-  ChangeOwner,
-  ChangeMode,
-  SetAttribute,
-  Link,
-  Rename,
-  Lock
-};
+// clang-format off
+enum class Step { Open, Truncate, Write, Sync, Close, ChangeOwner, ChangeMode, SetAttribute, Link, Rename };
+// clang-format on
 enum class On { SaveFile, Temporary, Directory, Backup };
 struct Fault {
   Step step;
@@ -64,44 +54,26 @@ const FileOps& real = systemFileCalls().saveFile;
 // The system's calls, each failing when a pending fault names it and `on`.
 template <On on> FileOps faultyOps() {
   return {
-      [](int directory, const char* name, int flags, mode_t mode) {
-        return takeFault(Step::Open, on) ? -1 : real.openAt(directory, name, flags, mode);
-      },
+      [](auto... a) { return takeFault(Step::Open, on) ? -1 : real.openAt(a...); },
       [](int descriptor, const void* data, std::size_t size) -> ssize_t {
         int error = 0;
         if (!takeFault(Step::Write, on, &error))
           return real.write(descriptor, data, size);
         return error == 0 ? real.write(descriptor, data, 1) : -1;
       },
-      [](int descriptor, off_t length) {
-        return takeFault(Step::Truncate, on) ? -1 : real.truncate(descriptor, length);
-      },
-      [](int descriptor) { return takeFault(Step::Sync, on) ? -1 : real.sync(descriptor); },
+      [](auto... a) { return takeFault(Step::Truncate, on) ? -1 : real.truncate(a...); },
+      [](auto... a) { return takeFault(Step::Sync, on) ? -1 : real.sync(a...); },
       [](int descriptor) {
         // Like the kernel: the descriptor is gone even when the close fails.
         const int result = real.close(descriptor);
         return takeFault(Step::Close, on) ? -1 : result;
       },
-      [](int descriptor, uid_t owner, gid_t group) {
-        return takeFault(Step::ChangeOwner, on) ? -1 : real.changeOwner(descriptor, owner, group);
-      },
-      [](int descriptor, mode_t mode) {
-        return takeFault(Step::ChangeMode, on) ? -1 : real.changeMode(descriptor, mode);
-      },
-      [](int descriptor, const char* name, const void* value, std::size_t size) {
-        return takeFault(Step::SetAttribute, on) ? -1
-                                                 : real.setAttribute(descriptor, name, value, size);
-      },
-      [](int fromDirectory, const char* from, int toDirectory, const char* to) {
-        return takeFault(Step::Link, on) ? -1 : real.linkAt(fromDirectory, from, toDirectory, to);
-      },
-      [](int fromDirectory, const char* from, int toDirectory, const char* to) {
-        return takeFault(Step::Rename, on) ? -1
-                                           : real.renameAt(fromDirectory, from, toDirectory, to);
-      },
-      [](int descriptor, int operation) {
-        return takeFault(Step::Lock, on) ? -1 : real.lock(descriptor, operation);
-      },
+      [](auto... a) { return takeFault(Step::ChangeOwner, on) ? -1 : real.changeOwner(a...); },
+      [](auto... a) { return takeFault(Step::ChangeMode, on) ? -1 : real.changeMode(a...); },
+      [](auto... a) { return takeFault(Step::SetAttribute, on) ? -1 : real.setAttribute(a...); },
+      [](auto... a) { return takeFault(Step::Link, on) ? -1 : real.linkAt(a...); },
+      [](auto... a) { return takeFault(Step::Rename, on) ? -1 : real.renameAt(a...); },
+      real.lock,
   };
 }
 
@@ -116,7 +88,7 @@ constexpr const char* kNewContent = "1000 60 43 29 1 77 100 ";
 // the user's with a second name.
 enum class Before { Missing, Own, Foreign, Linked };
 // Its content after: the old or the new numbers, or missing.
-enum class After { Old, New, Missing };
+enum class After { Old, New, Gone };
 
 struct Case {
   const char* what;
@@ -154,259 +126,50 @@ std::string attributeOf(const char* name) {
 TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldOrNew) {
   constexpr auto Dropped = OldBytes::Dropped;
   constexpr auto Kept = OldBytes::Kept;
+  using enum Before;
+  using enum After;
+  using enum Step;
+  using enum On;
+  // clang-format off
   const std::vector<Case> cases = {
-      {"replaced", Before::Own, Dropped, {}, true, After::New, true, false},
-      {"replaced, another user's", Before::Foreign, Dropped, {}, true, After::New, true, false},
-      {"created", Before::Missing, Dropped, {}, true, After::New, false, false},
-      {"short write continued",
-       Before::Own,
-       Dropped,
-       {{Step::Write, On::Temporary, 0}},
-       true,
-       After::New,
-       true,
-       false},
-      {"interrupted write retried",
-       Before::Own,
-       Dropped,
-       {{Step::Write, On::Temporary, EINTR}},
-       true,
-       After::New,
-       true,
-       false},
-
-      {"file not writable",
-       Before::Own,
-       Dropped,
-       {{Step::Open, On::SaveFile, EACCES}, {Step::Open, On::SaveFile, EACCES}},
-       false,
-       After::Old,
-       false,
-       false},
-      {"disk full",
-       Before::Own,
-       Dropped,
-       {{Step::Open, On::Temporary, ENOSPC}},
-       false,
-       After::Old,
-       false,
-       false},
-      {"no new file allowed",
-       Before::Missing,
-       Dropped,
-       {{Step::Open, On::Temporary, EACCES}},
-       false,
-       After::Missing,
-       false,
-       false},
-      {"owner not set",
-       Before::Foreign,
-       Dropped,
-       {{Step::ChangeOwner, On::Temporary, EIO}},
-       false,
-       After::Old,
-       false,
-       false},
-      {"mode not set",
-       Before::Own,
-       Dropped,
-       {{Step::ChangeMode, On::Temporary, EIO}},
-       false,
-       After::Old,
-       false,
-       false},
-      {"write fails",
-       Before::Own,
-       Dropped,
-       {{Step::Write, On::Temporary, EIO}},
-       false,
-       After::Old,
-       false,
-       false},
-      {"flush fails",
-       Before::Own,
-       Dropped,
-       {{Step::Sync, On::Temporary, EIO}},
-       false,
-       After::Old,
-       false,
-       false},
-      {"rename fails",
-       Before::Own,
-       Dropped,
-       {{Step::Rename, On::Temporary, EIO}},
-       false,
-       After::Old,
-       false,
-       false},
-      {"rename of a new file fails",
-       Before::Missing,
-       Dropped,
-       {{Step::Rename, On::Temporary, EIO}},
-       false,
-       After::Missing,
-       false,
-       false},
-      {"close fails after the rename",
-       Before::Own,
-       Dropped,
-       {{Step::Close, On::Temporary, EIO}},
-       false,
-       After::New,
-       true,
-       false},
-      {"directory flush fails",
-       Before::Own,
-       Dropped,
-       {{Step::Sync, On::Directory, EIO}},
-       false,
-       After::New,
-       true,
-       false},
-      {"directory flush of a new file fails",
-       Before::Missing,
-       Dropped,
-       {{Step::Sync, On::Directory, EIO}},
-       false,
-       After::New,
-       false,
-       false},
-
-      {"directory not writable",
-       Before::Own,
-       Dropped,
-       {{Step::Open, On::Temporary, EACCES}},
-       true,
-       After::New,
-       false,
-       false},
-      {"directory refuses new files",
-       Before::Own,
-       Dropped,
-       {{Step::Open, On::Temporary, EPERM}},
-       true,
-       After::New,
-       false,
-       false},
-      {"temporary name too long",
-       Before::Own,
-       Dropped,
-       {{Step::Open, On::Temporary, ENAMETOOLONG}},
-       true,
-       After::New,
-       false,
-       false},
-      {"owner may not be given",
-       Before::Foreign,
-       Dropped,
-       {{Step::ChangeOwner, On::Temporary, EPERM}},
-       true,
-       After::New,
-       false,
-       false},
-      {"attribute may not be given",
-       Before::Own,
-       Dropped,
-       {{Step::SetAttribute, On::Temporary, EPERM}},
-       true,
-       After::New,
-       false,
-       false},
-      {"sticky directory refuses the rename",
-       Before::Own,
-       Dropped,
-       {{Step::Rename, On::Temporary, EPERM}},
-       true,
-       After::New,
-       false,
-       false},
-      {"a second link", Before::Linked, Dropped, {}, true, After::New, false, false},
-      {"in place, write fails",
-       Before::Own,
-       Dropped,
-       {{Step::Open, On::Temporary, EACCES}, {Step::Write, On::SaveFile, EIO}},
-       false,
-       After::Old,
-       false,
-       false},
-      {"in place, write breaks off",
-       Before::Own,
-       Dropped,
-       {{Step::Open, On::Temporary, EACCES},
-        {Step::Write, On::SaveFile, 0},
-        {Step::Write, On::SaveFile, EFBIG}},
-       false,
-       After::Old,
-       false,
-       false},
-      {"in place, flush fails",
-       Before::Own,
-       Dropped,
-       {{Step::Open, On::Temporary, EACCES}, {Step::Sync, On::SaveFile, EIO}},
-       false,
-       After::New,
-       false,
-       false},
-      {"in place, cut fails",
-       Before::Own,
-       Dropped,
-       {{Step::Open, On::Temporary, EACCES}, {Step::Truncate, On::SaveFile, EIO}},
-       false,
-       After::New,
-       false,
-       false},
-      {"in place, close fails",
-       Before::Own,
-       Dropped,
-       {{Step::Open, On::Temporary, EACCES}, {Step::Close, On::SaveFile, EIO}},
-       false,
-       After::New,
-       false,
-       false},
-
-      {"kept by a link", Before::Own, Kept, {}, true, After::New, true, true},
-      {"kept, nothing to keep", Before::Missing, Kept, {}, true, After::New, false, false},
-      {"kept by a copy, no link allowed",
-       Before::Own,
-       Kept,
-       {{Step::Link, On::Backup, EPERM}},
-       true,
-       After::New,
-       true,
-       true},
-      {"kept by a copy, in place",
-       Before::Own,
-       Kept,
-       {{Step::Open, On::Temporary, EACCES}},
-       true,
-       After::New,
-       false,
-       true},
-      {"copy not made",
-       Before::Own,
-       Kept,
-       {{Step::Link, On::Backup, EPERM}, {Step::Open, On::Backup, ENOSPC}},
-       false,
-       After::Old,
-       false,
-       false},
-      {"copy not flushed",
-       Before::Own,
-       Kept,
-       {{Step::Link, On::Backup, EPERM}, {Step::Sync, On::Backup, EIO}},
-       false,
-       After::Old,
-       false,
-       false},
-      {"link not made",
-       Before::Own,
-       Kept,
-       {{Step::Link, On::Backup, EIO}},
-       false,
-       After::Old,
-       false,
-       false},
+      {"replaced", Own, Dropped, {}, true, New, true, false},
+      {"replaced, another user's", Foreign, Dropped, {}, true, New, true, false},
+      {"created", Missing, Dropped, {}, true, New, false, false},
+      {"short write continued", Own, Dropped, {{Write, Temporary, 0}}, true, New, true, false},
+      {"interrupted write retried", Own, Dropped, {{Write, Temporary, EINTR}}, true, New, true, false},
+      {"file not writable", Own, Dropped, {{Open, SaveFile, EACCES}, {Open, SaveFile, EACCES}}, false, Old, false, false},
+      {"disk full", Own, Dropped, {{Open, Temporary, ENOSPC}}, false, Old, false, false},
+      {"no new file allowed", Missing, Dropped, {{Open, Temporary, EACCES}}, false, Gone, false, false},
+      {"owner not set", Foreign, Dropped, {{ChangeOwner, Temporary, EIO}}, false, Old, false, false},
+      {"mode not set", Own, Dropped, {{ChangeMode, Temporary, EIO}}, false, Old, false, false},
+      {"write fails", Own, Dropped, {{Write, Temporary, EIO}}, false, Old, false, false},
+      {"flush fails", Own, Dropped, {{Sync, Temporary, EIO}}, false, Old, false, false},
+      {"rename fails", Own, Dropped, {{Rename, Temporary, EIO}}, false, Old, false, false},
+      {"rename of a new file fails", Missing, Dropped, {{Rename, Temporary, EIO}}, false, Gone, false, false},
+      {"close fails after the rename", Own, Dropped, {{Close, Temporary, EIO}}, false, New, true, false},
+      {"directory flush fails", Own, Dropped, {{Sync, Directory, EIO}}, false, New, true, false},
+      {"directory flush of a new file fails", Missing, Dropped, {{Sync, Directory, EIO}}, false, New, false, false},
+      {"directory not writable", Own, Dropped, {{Open, Temporary, EACCES}}, true, New, false, false},
+      {"directory refuses new files", Own, Dropped, {{Open, Temporary, EPERM}}, true, New, false, false},
+      {"temporary name too long", Own, Dropped, {{Open, Temporary, ENAMETOOLONG}}, true, New, false, false},
+      {"owner may not be given", Foreign, Dropped, {{ChangeOwner, Temporary, EPERM}}, true, New, false, false},
+      {"attribute may not be given", Own, Dropped, {{SetAttribute, Temporary, EPERM}}, true, New, false, false},
+      {"sticky directory refuses the rename", Own, Dropped, {{Rename, Temporary, EPERM}}, true, New, false, false},
+      {"a second link", Linked, Dropped, {}, true, New, false, false},
+      {"in place, write fails", Own, Dropped, {{Open, Temporary, EACCES}, {Write, SaveFile, EIO}}, false, Old, false, false},
+      {"in place, write breaks off", Own, Dropped, {{Open, Temporary, EACCES}, {Write, SaveFile, 0}, {Write, SaveFile, EFBIG}}, false, Old, false, false},
+      {"in place, flush fails", Own, Dropped, {{Open, Temporary, EACCES}, {Sync, SaveFile, EIO}}, false, New, false, false},
+      {"in place, cut fails", Own, Dropped, {{Open, Temporary, EACCES}, {Truncate, SaveFile, EIO}}, false, New, false, false},
+      {"in place, close fails", Own, Dropped, {{Open, Temporary, EACCES}, {Close, SaveFile, EIO}}, false, New, false, false},
+      {"kept by a link", Own, Kept, {}, true, New, true, true},
+      {"kept, nothing to keep", Missing, Kept, {}, true, New, false, false},
+      {"kept by a copy, no link allowed", Own, Kept, {{Link, Backup, EPERM}}, true, New, true, true},
+      {"kept by a copy, in place", Own, Kept, {{Open, Temporary, EACCES}}, true, New, false, true},
+      {"copy not made", Own, Kept, {{Link, Backup, EPERM}, {Open, Backup, ENOSPC}}, false, Old, false, false},
+      {"copy not flushed", Own, Kept, {{Link, Backup, EPERM}, {Sync, Backup, EIO}}, false, Old, false, false},
+      {"link not made", Own, Kept, {{Link, Backup, EIO}}, false, Old, false, false},
   };
+  // clang-format on
   varen.setExperience(77);
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
@@ -437,14 +200,14 @@ TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldOrNew) {
     EXPECT_TRUE(pendingFaults.empty()) << "a step that should have failed was never taken";
     EXPECT_EQ(saved, test.saved);
     const std::string expected[] = {kOldContent, kNewContent, ""};
-    EXPECT_EQ(fileExists("Varen.txt"), test.after != After::Missing);
+    EXPECT_EQ(fileExists("Varen.txt"), test.after != After::Gone);
     EXPECT_EQ(readFile("Varen.txt"), expected[static_cast<int>(test.after)]);
     EXPECT_EQ(readFile("Varen.txt.bak"), test.backup ? kOldContent : "");
     if (test.before == Before::Linked) {
       EXPECT_EQ(readFile("Varen.link"), readFile("Varen.txt"));
     }
     const std::vector<fs::path> left(fs::directory_iterator(workDirectory()), {});
-    EXPECT_EQ(left.size(), (test.after == After::Missing ? 0U : 1U) + (test.backup ? 1U : 0U) +
+    EXPECT_EQ(left.size(), (test.after == After::Gone ? 0U : 1U) + (test.backup ? 1U : 0U) +
                                (test.before == Before::Linked ? 1U : 0U))
         << "something left behind";
 

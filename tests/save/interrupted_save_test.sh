@@ -2,10 +2,11 @@
 # Saves cut off from outside: the built game wins one battle under strace,
 # which sends a signal as the game enters one chosen system call of the save.
 #
-# - SIGKILL at every system call of the party's save, once where the files
-#   are replaced and once (as the user nobody, in a directory nobody may not
-#   write) where they are written in place: every file loads its old or its
-#   new numbers, and the next run saves and leaves nothing else behind.
+# - SIGKILL at every system call of the party's save, where the files are
+#   replaced, where the unread files are kept as NAME.bak first, and (as the
+#   user nobody, in a directory nobody may not write) where they are written
+#   in place: every file loads its old or its new numbers, a NAME.bak holds
+#   the old bytes, and the next run saves and leaves nothing else behind.
 # - SIGTERM, SIGINT or SIGHUP anywhere in the party's save: it takes effect
 #   only once all three files are written.
 #
@@ -36,7 +37,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 
-# shellcheck source=tests/save/one_battle.sh
+# shellcheck source=one_battle.sh
 source "$(dirname "$0")/one_battle.sh"
 
 # Plays the battle in $play as $user (empty: this user), under strace with
@@ -50,8 +51,8 @@ play() {
 }
 
 # Each file loads its old or its new numbers ("either"), holds exactly the
-# old or the new ones, or any seven numbers ("any"); with "only", nothing
-# else is there.
+# old or the new ones, or any seven numbers ("any"); a kept NAME.bak holds
+# the old bytes; with "only", nothing else is there.
 expect_files() {
   local label=$1 name content
   shift
@@ -64,9 +65,11 @@ expect_files() {
     # A record ends in a blank, so new numbers followed by old bytes load as new.
     *) [ "$content" = "${before[$name]}" ] || [[ "$content" == "${after[$name]}"* ]] ;;
     esac || fail "$label: $name is '$content', expected the $1 one"
+    [ ! -e "$play/$name.bak" ] || [ "$(cat "$play/$name.bak")" = "${before[$name]}" ] ||
+      fail "$label: $name.bak is '$(cat "$play/$name.bak")'"
     shift
   done
-  if [ "${1-}" = only ] && [ "$(entries "$play")" != "Gorak.txt Mirel.txt Varen.txt " ]; then
+  if [ "${1-}" = only ] && [ "$(entries "$play" | sed 's/[^ ]*\.bak //g')" != "Gorak.txt Mirel.txt Varen.txt " ]; then
     fail "$label: more than the three save files: $(entries "$play")"
   fi
 }
@@ -106,9 +109,9 @@ kill_everywhere() {
     [ $? -eq 137 ] || continue # a call the traced run did not reach: the save was done
     points=$((points + 1))
     expect_files "$label, killed at $call #$when" either either either
-    play
-    [ $? -eq 0 ] && grep -q '^Data saved\.$' "$work/stdout" ||
+    if ! play || ! grep -q '^Data saved\.$' "$work/stdout"; then
       fail "$label, killed at $call #$when: the next run did not save"
+    fi
     expect_files "$label, killed at $call #$when, next run" any any any only
   done < <(new_play_directory "$@" && save_calls)
   [ "$points" -gt 20 ] || fail "$label: only $points system calls in the save"
@@ -116,6 +119,11 @@ kill_everywhere() {
 }
 
 kill_everywhere "the files replaced" 755 root:root 644 root:root
+# Varen's file damaged: the battle starts from the same default numbers, and
+# every file is kept as NAME.bak before it is replaced.
+before[Varen.txt]='1000 60 x 29 1 0 100 '
+kill_everywhere "unread files kept" 755 root:root 644 root:root
+before[Varen.txt]='1000 60 43 29 1 0 100 '
 if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null 2>&1 &&
   setpriv --reuid=nobody --regid=nogroup --clear-groups true 2>/dev/null; then
   # A copy nobody may run, wherever the build is.

@@ -32,7 +32,7 @@ chmod 755 "$work"
 cp "$game" "$work/valdoria"
 chmod 755 "$work/valdoria"
 
-# shellcheck source=tests/save/one_battle.sh
+# shellcheck source=one_battle.sh
 source "$(dirname "$0")/one_battle.sh"
 
 # Lays out a directory with mode $2 and owner $3, holding the three files

@@ -1,4 +1,4 @@
-#include "save/PartyGuard.hpp"
+#include "save/SmallFile.hpp"
 
 #include <gtest/gtest.h>
 
