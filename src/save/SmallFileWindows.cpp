@@ -268,45 +268,15 @@ void removeLeftovers(const Location& at) {
   }
 }
 
-// A new file beside the save file, open with no sharing while it lives;
-// removed again unless it was moved into place.
+// A new file beside the old, open with no sharing while it lives; removed
+// again unless it was put in place.
 struct Temporary {
-  const FileOps& ops;
   Path path;
   Handle file;
-
   ~Temporary() {
     file = Handle();
     if (!path.empty())
       DeleteFileW(path.c_str());
-  }
-
-  // 0, or why no file could be made (a Windows error).
-  DWORD create(const Path& savePath) {
-    for (int attempt = 0; attempt < 8; ++attempt) {
-      Path candidate = temporaryName(savePath);
-      if (candidate.empty())
-        return ERROR_GEN_FAILURE;
-      Handle made(ops.createFile(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL));
-      if (made.isOpen()) {
-        path = std::move(candidate);
-        file = std::move(made);
-        return 0;
-      }
-      const DWORD error = GetLastError();
-      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-        return error;
-    }
-    return ERROR_FILE_EXISTS;
-  }
-
-  // Closed first: Windows moves no file that is open.
-  bool closeAndMoveTo(const Path& target, DWORD flags) {
-    if (!file.close(ops) || ops.moveFile(path.c_str(), target.c_str(), flags) == 0)
-      return false;
-    path.clear();
-    return true;
   }
 };
 
@@ -321,30 +291,87 @@ bool writeAll(const FileOps& ops, HANDLE file, std::string_view bytes) {
   return true;
 }
 
-Path backupPath(const Location& at) { return at.path + L".bak"; }
+// Writes the content of a new file: the record, or a copy's bytes.
+using Filler = std::function<bool(const FileOps& ops, HANDLE file)>;
 
-// The old bytes copied to NAME.bak in bounded memory (a damaged file may be
-// huge), and written as safely as a save.
-bool copyAside(const FileCalls& calls, const Location& at, const FileInformation& old) {
-  FileInformation information{};
-  const Handle source = openRegular(calls.saveFile, at, GENERIC_READ, information);
-  Temporary copy{calls.backup, {}, {}};
-  if (!source.isOpen() || !sameFile(information, old) || copy.create(at.path) != 0)
-    return false;
-  std::vector<char> buffer(65536);
-  for (DWORD count = 1; count > 0;) {
-    if (ReadFile(source.value, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr) ==
-            0 ||
-        !writeAll(calls.backup, copy.file.value, {buffer.data(), count}))
-      return false;
+// How a new file takes its place: at a name nothing bears yet, over the old
+// file (ReplaceFileW, which keeps its attributes, security descriptor and
+// streams), or over an older copy.
+enum class Placing { New, Replacing, OverCopy };
+
+// A new file filled, flushed and put at `target`, written through to the
+// disk. Refused where the folder takes no new file or Windows will not
+// replace the old one.
+Outcome putInPlace(const FileOps& ops, const Location& at, const Path& target, Placing placing,
+                   const Filler& fill) {
+  removeLeftovers(at);
+  Temporary fresh;
+  for (int attempt = 0; attempt < 8 && !fresh.file.isOpen(); ++attempt) {
+    Path name = temporaryName(at.path);
+    Handle made(name.empty() ? INVALID_HANDLE_VALUE
+                             : ops.createFile(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+    const DWORD error = GetLastError();
+    if (!made.isOpen() &&
+        (name.empty() || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)))
+      return placing == Placing::Replacing && refusedByDirectory(error) ? Outcome::Refused
+                                                                        : Outcome::Failed;
+    if (made.isOpen()) {
+      fresh.path = std::move(name);
+      fresh.file = std::move(made);
+    }
   }
-  return calls.backup.flushFileBuffers(copy.file.value) != 0 &&
-         copy.closeAndMoveTo(backupPath(at), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  // Closed before it moves: Windows moves no file that is open.
+  if (!fresh.file.isOpen() || !fill(ops, fresh.file.value) ||
+      ops.flushFileBuffers(fresh.file.value) == 0 || !fresh.file.close(ops))
+    return Outcome::Failed;
+  if (placing != Placing::Replacing) {
+    const DWORD flags = MOVEFILE_WRITE_THROUGH |
+                        (placing == Placing::OverCopy ? DWORD{MOVEFILE_REPLACE_EXISTING} : 0);
+    if (ops.moveFile(fresh.path.c_str(), target.c_str(), flags) == 0)
+      return Outcome::Failed;
+    fresh.path.clear();
+    return Outcome::Done;
+  }
+  if (ops.replaceFile(target.c_str(), fresh.path.c_str()) != 0) {
+    fresh.path.clear();
+    return Outcome::Done;
+  }
+  const DWORD error = GetLastError();
+  // The old file is gone already: the new one takes its place if it can.
+  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
+      ops.moveFile(fresh.path.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0)
+    fresh.path.clear();
+  return replaceRefused(error) ? Outcome::Refused : Outcome::Failed;
 }
 
-// The replaced file itself becomes NAME.bak through a hard link: nothing
-// copied, every attribute kept. Refused where no link can be made. Were it
-// cut off after the older copy went, the file still holds the same bytes.
+Path backupPath(const Location& at) { return at.path + L".bak"; }
+
+bool rewind(HANDLE file) {
+  return SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) != 0;
+}
+
+// The old bytes copied to NAME.bak as a save is written, read through the
+// handle that showed the file writable, in bounded memory: a damaged file
+// may be huge.
+bool copyAside(const FileCalls& calls, const Location& at, HANDLE existing) {
+  const Filler copy = [existing](const FileOps& ops, HANDLE file) {
+    std::vector<char> buffer(65536);
+    DWORD count = 1;
+    while (count > 0) {
+      if (ReadFile(existing, buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr) ==
+              0 ||
+          !writeAll(ops, file, {buffer.data(), count}))
+        return false;
+    }
+    return true;
+  };
+  return rewind(existing) &&
+         putInPlace(calls.backup, at, backupPath(at), Placing::OverCopy, copy) == Outcome::Done;
+}
+
+// The old file itself as NAME.bak, through a hard link, every attribute
+// kept; refused where no link can be made (FAT, for one).
 Outcome linkAside(const FileCalls& calls, const Location& at, const FileInformation& old) {
   const Path backup = backupPath(at);
   if (DeleteFileW(backup.c_str()) == 0 && GetLastError() != ERROR_FILE_NOT_FOUND)
@@ -354,67 +381,22 @@ Outcome linkAside(const FileCalls& calls, const Location& at, const FileInformat
   return pathLeadsTo(backup, old) ? Outcome::Done : Outcome::Failed;
 }
 
-// `old` describes the file being replaced; nothing for a new file.
-Outcome replaceThroughTemporary(const FileCalls& calls, const Location& at, std::string_view bytes,
-                                const std::optional<FileInformation>& old, OldBytes keep) {
-  removeLeftovers(at);
-  Temporary fresh{calls.temporary, {}, {}};
-  const DWORD error = fresh.create(at.path);
-  if (error != 0)
-    return old && refusedByDirectory(error) ? Outcome::Refused : Outcome::Failed;
-  if (!writeAll(calls.temporary, fresh.file.value, bytes) ||
-      calls.temporary.flushFileBuffers(fresh.file.value) == 0)
-    return Outcome::Failed;
-  if (!old) {
-    // A new file moves into place written through to the disk.
-    return fresh.closeAndMoveTo(at.path, MOVEFILE_WRITE_THROUGH) ? Outcome::Done : Outcome::Failed;
-  }
-  const bool linked = keep == OldBytes::Kept;
-  if (linked) {
-    const Outcome kept = linkAside(calls, at, *old);
-    if (kept == Outcome::Failed || (kept == Outcome::Refused && !copyAside(calls, at, *old)))
-      return Outcome::Failed;
-  }
-  if (!fresh.file.close(calls.temporary))
-    return Outcome::Failed;
-  if (calls.temporary.replaceFile(at.path.c_str(), fresh.path.c_str()) != 0) {
-    fresh.path.clear();
-    return Outcome::Done;
-  }
-  const DWORD replaceError = GetLastError();
-  if (replaceError == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-    // The old file is gone already: the new one takes its place if it can.
-    fresh.closeAndMoveTo(at.path, MOVEFILE_WRITE_THROUGH);
-    return Outcome::Failed;
-  }
-  if (!replaceRefused(replaceError))
-    return Outcome::Failed;
-  // Written in place instead: a link would see the new bytes, so it goes.
-  if (linked && pathLeadsTo(backupPath(at), *old))
-    DeleteFileW(backupPath(at).c_str());
-  return Outcome::Refused;
-}
-
 bool setLength(HANDLE file, std::uint64_t length) {
   FILE_END_OF_FILE_INFO end{};
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
   return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
 }
 
-bool rewind(HANDLE file) {
-  return SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN) != 0;
-}
-
 // The new bytes over the old, flushed, then the file cut to length: never
-// empty on the way. Until the cut a shorter record is followed by old bytes;
-// a record ends in a blank and loading reads seven numbers, so the file
-// loads the new record. A write that breaks off puts the old bytes back.
+// empty. Until the cut, old bytes may follow a shorter record, which ends in
+// a blank; loading reads seven numbers, so the file loads the new record.
 bool writeInPlace(const FileOps& ops, Handle& file, std::string_view bytes,
                   const FileInformation& old) {
   std::string previous(bytes.size(), '\0');
   DWORD kept = 0;
-  const bool read = ReadFile(file.value, previous.data(), static_cast<DWORD>(previous.size()),
-                             &kept, nullptr) != 0;
+  const bool read =
+      rewind(file.value) && ReadFile(file.value, previous.data(),
+                                     static_cast<DWORD>(previous.size()), &kept, nullptr) != 0;
   if (!rewind(file.value))
     return false;
   if (!writeAll(ops, file.value, bytes)) {
@@ -429,13 +411,60 @@ bool writeInPlace(const FileOps& ops, Handle& file, std::string_view bytes,
          ops.flushFileBuffers(file.value) != 0 && file.close(ops);
 }
 
-// Read too, where allowed, so that a write in place that breaks off can be
-// undone.
+// Read too, where allowed, to undo a write in place that breaks off.
 Handle openForWriting(const FileOps& ops, const Location& at, FileInformation& information) {
   Handle file = openRegular(ops, at, GENERIC_READ | GENERIC_WRITE, information);
   if (!file.isOpen() && GetLastError() == ERROR_ACCESS_DENIED)
     file = openRegular(ops, at, GENERIC_WRITE, information);
   return file;
+}
+
+// ---- The party's guard ----
+
+// Shared with the console's handler, which Windows runs on a thread of its own.
+SRWLOCK writers = SRWLOCK_INIT;
+int liveWriters = 0;
+bool endHeldBack = false;
+
+// Ctrl-C, Ctrl-Break, closing the console window, logging off and shutting
+// down end the program; while the party is written they wait for it.
+BOOL WINAPI holdBackTheEnd(DWORD event) {
+  AcquireSRWLockExclusive(&writers);
+  const bool writing = liveWriters > 0;
+  endHeldBack = endHeldBack || writing;
+  ReleaseSRWLockExclusive(&writers);
+  if (!writing)
+    return FALSE; // Windows' own handler ends the program now
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
+    return TRUE;
+  // The program ends as soon as this returns, so it does not: the last
+  // guard ends the program instead, within the seconds Windows allows.
+  Sleep(INFINITE);
+  return TRUE;
+}
+
+// One mutex a folder, named after its volume and its number there however
+// it is reached, seen by every session's games; one another user made may be
+// closed to this one: then there is no lock. A game's save takes
+// milliseconds: a lock held for seconds is no game's.
+HANDLE lockFolder() {
+  const Handle folder(CreateFileW(L".", FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const std::optional<FileInformation> information =
+      folder.isOpen() ? informationOf(folder.value) : std::nullopt;
+  if (!information)
+    return nullptr;
+  const std::wstring name = L"Global\\valdoria-party-" +
+                            std::to_wstring(information->dwVolumeSerialNumber) + L"-" +
+                            std::to_wstring(information->nFileIndexHigh) + L"-" +
+                            std::to_wstring(information->nFileIndexLow);
+  const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  const DWORD waited = mutex == nullptr ? WAIT_FAILED : WaitForSingleObject(mutex, 3000);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+    return mutex;
+  if (mutex != nullptr)
+    CloseHandle(mutex);
+  return nullptr;
 }
 
 } // namespace
@@ -455,33 +484,69 @@ bool readSmallFile(const std::string& name, const std::function<bool(std::istrea
 
 bool replaceSmallFile(const std::string& name, std::string_view bytes, OldBytes keep,
                       const FileCalls& calls) {
+  const Filler record = [bytes](const FileOps& ops, HANDLE file) {
+    return writeAll(ops, file, bytes);
+  };
   const std::optional<Location> at = locate(name);
   if (!at || !at->exists)
-    return at && replaceThroughTemporary(calls, *at, bytes, std::nullopt, keep) == Outcome::Done;
-  // Only what a plain open for writing accepts is replaced, and never a
-  // read-only file, which Wine opens for writing as root would.
+    return at && putInPlace(calls.temporary, *at, at->path, Placing::New, record) == Outcome::Done;
+  // Only what a plain open for writing accepts, and never a read-only file
+  // (which Wine, as root, opens for writing).
   FileInformation old{};
   Handle existing = openForWriting(calls.saveFile, *at, old);
   if (!existing.isOpen() || (old.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
     return false;
-  // Every name of the file must see the new bytes, but NAME.bak made by
-  // linking is not one of the player's names.
-  const DWORD names = old.nNumberOfLinks - (pathLeadsTo(backupPath(*at), old) ? 1 : 0);
-  if (names == 1) {
-    // Windows replaces no file that is open.
-    existing = Handle();
-    const Outcome replaced = replaceThroughTemporary(calls, *at, bytes, old, keep);
+  // Every name must see the new bytes; a linked NAME.bak is not the player's.
+  if (old.nNumberOfLinks - (pathLeadsTo(backupPath(*at), old) ? 1 : 0) == 1) {
+    const Outcome linked = keep == OldBytes::Kept ? linkAside(calls, *at, old) : Outcome::Done;
+    if (linked == Outcome::Failed ||
+        (linked == Outcome::Refused && !copyAside(calls, *at, existing.value)))
+      return false;
+    keep = linked == Outcome::Refused ? OldBytes::Dropped : keep; // the copy is made
+    existing = Handle(); // Windows replaces no file that is open
+    const Outcome replaced = putInPlace(calls.temporary, *at, at->path, Placing::Replacing, record);
     if (replaced != Outcome::Refused)
       return replaced == Outcome::Done;
+    // Written in place after all: the link would see the new bytes.
+    if (keep == OldBytes::Kept)
+      DeleteFileW(backupPath(*at).c_str());
     FileInformation reopened{};
     existing = openForWriting(calls.saveFile, *at, reopened);
     if (!existing.isOpen() || !sameFile(reopened, old))
       return false;
   }
-  // In place: the folder takes no new file, the file cannot be replaced, or
-  // it has more names.
-  return (keep == OldBytes::Dropped || copyAside(calls, *at, old)) &&
+  // In place: no new file allowed, the old one may not be replaced, or the
+  // file has more names.
+  return (keep == OldBytes::Dropped || copyAside(calls, *at, existing.value)) &&
          writeInPlace(calls.saveFile, existing, bytes, old);
+}
+
+// A mutex has no shared side: reading games, too, take turns, for the
+// moment a load lasts.
+PartyGuard::PartyGuard(Use use) : lock(lockFolder()) {
+  if (use == Use::Reading)
+    return;
+  static const bool handling = SetConsoleCtrlHandler(holdBackTheEnd, TRUE) != 0;
+  if (!handling)
+    return;
+  AcquireSRWLockExclusive(&writers);
+  ++liveWriters;
+  ReleaseSRWLockExclusive(&writers);
+  deferring = true;
+}
+
+PartyGuard::~PartyGuard() {
+  if (lock != nullptr) {
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+  }
+  if (!deferring)
+    return;
+  AcquireSRWLockExclusive(&writers);
+  const bool ending = --liveWriters == 0 && endHeldBack;
+  ReleaseSRWLockExclusive(&writers);
+  if (ending)
+    ExitProcess(STATUS_CONTROL_C_EXIT); // as Windows' own handler would have
 }
 
 } // namespace valdoria

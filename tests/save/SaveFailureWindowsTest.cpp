@@ -104,45 +104,40 @@ using SaveFailureWindowsTest = testing::GameTest;
 // file has a second name, it is written in place and still holds its old or
 // its new numbers whatever fails. Nothing else is left behind.
 TEST_F(SaveFailureWindowsTest, EveryFailingStepLeavesTheFileOldOrNew) {
-  using enum Step;
-  using enum On;
+  constexpr auto Dropped = OldBytes::Dropped;
+  constexpr auto Kept = OldBytes::Kept;
   using enum Before;
   using enum After;
-  constexpr auto Drop = OldBytes::Dropped;
-  constexpr auto Keep = OldBytes::Kept;
+  using enum Step;
+  using enum On;
   constexpr DWORD kBroken = ERROR_IO_DEVICE;
-  constexpr DWORD kFull = ERROR_DISK_FULL;
-  constexpr Fault kNoNewFile{Open, Temporary, ERROR_ACCESS_DENIED};
-  constexpr Fault kNoLink{Link, Backup, ERROR_NOT_SUPPORTED};
-  constexpr Fault kRefused{Replace, Temporary, ERROR_UNABLE_TO_REMOVE_REPLACED};
-  constexpr Fault kShortWrite{Write, SaveFile, 0};
-  constexpr Fault kFullWrite{Write, SaveFile, kFull};
+  constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
+  // clang-format off
   const std::vector<Case> cases = {
-      {"replaced", Own, Drop, {}, true, New, true, false},
-      {"created", Missing, Drop, {}, true, New, false, false},
-      {"read-only", ReadOnly, Drop, {}, false, Old, false, false},
-      {"disk full", Own, Drop, {{Open, Temporary, kFull}}, false, Old, false, false},
-      {"no new file allowed", Missing, Drop, {kNoNewFile}, false, Gone, false, false},
-      {"write fails", Own, Drop, {{Write, Temporary, kBroken}}, false, Old, false, false},
-      {"flush fails", Own, Drop, {{Flush, Temporary, kBroken}}, false, Old, false, false},
-      {"replace fails", Own, Drop, {{Replace, Temporary, kBroken}}, false, Old, false, false},
-      {"not moved", Missing, Drop, {{Move, Temporary, kBroken}}, false, Gone, false, false},
-      {"free leftover removed", Leftover, Drop, {}, true, New, true, false},
-      {"held leftover kept", HeldLeftover, Drop, {}, true, New, true, false},
-
-      {"no new file, in place", Own, Drop, {kNoNewFile}, true, New, false, false},
-      {"replacing refused, in place", Own, Drop, {kRefused}, true, New, false, false},
-      {"second name, in place", Linked, Drop, {}, true, New, false, false},
-      {"breaks off", Own, Drop, {kNoNewFile, kShortWrite, kFullWrite}, false, Old, false, false},
-      {"cut fails", Own, Drop, {kNoNewFile, {Cut, SaveFile, kBroken}}, false, New, false, false},
-
-      {"kept by a link", Own, Keep, {}, true, New, true, true},
-      {"kept by a copy", Own, Keep, {kNoLink}, true, New, true, true},
-      {"kept by a copy, in place", Own, Keep, {kNoNewFile}, true, New, false, true},
-      {"copy not made", Own, Keep, {kNoLink, {Open, Backup, kFull}}, false, Old, false, false},
-      {"copy not moved", Own, Keep, {kNoLink, {Move, Backup, kBroken}}, false, Old, false, false},
-      {"link not made", Own, Keep, {{Link, Backup, kBroken}}, false, Old, false, false},
+      {"replaced", Own, Dropped, {}, true, New, true, false},
+      {"created", Missing, Dropped, {}, true, New, false, false},
+      {"read-only", ReadOnly, Dropped, {}, false, Old, false, false},
+      {"disk full", Own, Dropped, {{Open, Temporary, ERROR_DISK_FULL}}, false, Old, false, false},
+      {"no new file allowed", Missing, Dropped, {{Open, Temporary, kDenied}}, false, Gone, false, false},
+      {"write fails", Own, Dropped, {{Write, Temporary, kBroken}}, false, Old, false, false},
+      {"flush fails", Own, Dropped, {{Flush, Temporary, kBroken}}, false, Old, false, false},
+      {"replace fails", Own, Dropped, {{Replace, Temporary, kBroken}}, false, Old, false, false},
+      {"new file not moved", Missing, Dropped, {{Move, Temporary, kBroken}}, false, Gone, false, false},
+      {"free leftover removed", Leftover, Dropped, {}, true, New, true, false},
+      {"held leftover kept", HeldLeftover, Dropped, {}, true, New, true, false},
+      {"no new file, in place", Own, Dropped, {{Open, Temporary, kDenied}}, true, New, false, false},
+      {"replacing refused, in place", Own, Dropped, {{Replace, Temporary, ERROR_UNABLE_TO_REMOVE_REPLACED}}, true, New, false, false},
+      {"a second name, in place", Linked, Dropped, {}, true, New, false, false},
+      {"in place, write breaks off", Own, Dropped, {{Open, Temporary, kDenied}, {Write, SaveFile, 0}, {Write, SaveFile, ERROR_DISK_FULL}}, false, Old, false, false},
+      {"in place, cut fails", Own, Dropped, {{Open, Temporary, kDenied}, {Cut, SaveFile, kBroken}}, false, New, false, false},
+      {"kept by a link", Own, Kept, {}, true, New, true, true},
+      {"kept by a copy, no link allowed", Own, Kept, {{Link, Backup, ERROR_NOT_SUPPORTED}}, true, New, true, true},
+      {"kept by a copy, in place", Own, Kept, {{Open, Temporary, kDenied}}, true, New, false, true},
+      {"copy not made", Own, Kept, {{Link, Backup, ERROR_NOT_SUPPORTED}, {Open, Backup, ERROR_DISK_FULL}}, false, Old, false, false},
+      {"copy not moved", Own, Kept, {{Link, Backup, ERROR_NOT_SUPPORTED}, {Move, Backup, kBroken}}, false, Old, false, false},
+      {"link not made", Own, Kept, {{Link, Backup, kBroken}}, false, Old, false, false},
   };
+  // clang-format on
   Varen varen;
   varen.setExperience(77);
   for (const Case& test : cases) {
