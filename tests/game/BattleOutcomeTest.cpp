@@ -5,15 +5,10 @@
 #include "combatants/MonsterRoster.hpp"
 #include "save/HeroSaveFile.hpp"
 
-#include <cstddef>
 #include <filesystem>
 #include <iterator>
 #include <string>
 #include <tuple>
-
-#if defined(_WIN32)
-#include <windows.h>
-#endif
 
 namespace valdoria {
 namespace {
@@ -76,15 +71,11 @@ TEST_F(BattleOutcomeTest, ALossChangesNothing) {
 // Hundreds of won battles, keeping unread files as they go, leave no
 // descriptor open.
 TEST_F(BattleOutcomeTest, DescriptorsStayFlatOverManyBattles) {
-  const auto openDescriptors = [] {
 #if defined(_WIN32)
-    // Windows counts its handles (Wine says 0).
-    DWORD handles = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handles);
-    return static_cast<std::ptrdiff_t>(handles);
-#else
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  GTEST_SKIP() << "counts the descriptors in /proc/self/fd";
 #endif
+  const auto openDescriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
   };
   finish(BattleResult::Won);
   const auto before = openDescriptors();
