@@ -299,9 +299,9 @@ using Filler = std::function<bool(const FileOps& ops, HANDLE file)>;
 // streams), or over an older copy.
 enum class Placing { New, Replacing, OverCopy };
 
-// A new file filled, flushed and put at `target`, written through to the
-// disk. Refused where the folder takes no new file or Windows will not
-// replace the old one.
+// A new file filled, flushed and put at `target`: moved there written
+// through to the disk, or put over the old file. Refused where the folder
+// takes no new file or Windows will not replace the old one.
 Outcome putInPlace(const FileOps& ops, const Location& at, const Path& target, Placing placing,
                    const Filler& fill) {
   removeLeftovers(at);
@@ -338,10 +338,13 @@ Outcome putInPlace(const FileOps& ops, const Location& at, const Path& target, P
     return Outcome::Done;
   }
   const DWORD error = GetLastError();
-  // The old file is gone already: the new one takes its place if it can.
-  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
-      ops.moveFile(fresh.path.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0)
+  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+    // The old file is gone already: the new one takes its place if it can,
+    // and is not thrown away if not.
+    ops.moveFile(fresh.path.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
     fresh.path.clear();
+    return Outcome::Failed;
+  }
   return replaceRefused(error) ? Outcome::Refused : Outcome::Failed;
 }
 
