@@ -103,7 +103,8 @@ if command -v strace >/dev/null; then
   prompts=$(grep -o -E '\(yes/no\)\? |menu: ' "$work/output.txt" | wc -l)
   echo "input from a file, output to a file: $prompts prompts, $writes writes to standard" \
     "output, $reads reads of standard input: $(awk "BEGIN { printf \"%.3f\", $writes / $prompts }")" \
-    "writes per prompt (the limit: one per prompt, plus the summary's)"
+    "writes per prompt (the limit: one per prompt, one before each won battle's save," \
+    "plus the summary's)"
 
   # Standard input a pipe fed one line every few milliseconds, as a player
   # types: every prompt is a read of its own.

@@ -228,15 +228,19 @@ Outcome adoptOwnerAttributesAndMode(const FileOps& ops, int from, int to, const 
   if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) &&
       ops.changeOwner(to, old.st_uid, old.st_gid) != 0)
     return errno == EPERM ? Outcome::Refused : Outcome::Failed;
-  std::vector<char> names(XATTR_LIST_MAX);
-  std::vector<char> value(XATTR_SIZE_MAX);
-  const ssize_t listed = ::flistxattr(from, names.data(), names.size());
-  if (listed < 0 && errno != ENOTSUP)
+  // Sized as they are, as most files have none; one changed meanwhile is refused.
+  const auto sized = [](ssize_t size) {
+    return std::vector<char>(size > 0 ? static_cast<std::size_t>(size) : 0);
+  };
+  const ssize_t listed = ::flistxattr(from, nullptr, 0);
+  std::vector<char> names = sized(listed);
+  if (listed < 0 ? errno != ENOTSUP : ::flistxattr(from, names.data(), names.size()) != listed)
     return Outcome::Refused;
-  for (std::size_t at = 0; static_cast<ssize_t>(at) < listed; at += std::strlen(&names[at]) + 1) {
-    const ssize_t size = ::fgetxattr(from, &names[at], value.data(), value.size());
-    if (size < 0 ||
-        ops.setAttribute(to, &names[at], value.data(), static_cast<std::size_t>(size), 0) != 0)
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
+    std::vector<char> value = sized(::fgetxattr(from, &names[at], nullptr, 0));
+    if (::fgetxattr(from, &names[at], value.data(), value.size()) !=
+            static_cast<ssize_t>(value.size()) ||
+        ops.setAttribute(to, &names[at], value.data(), value.size(), 0) != 0)
       return Outcome::Refused;
   }
   return ops.changeMode(to, old.st_mode & 07777) == 0 ? Outcome::Done : Outcome::Failed;
