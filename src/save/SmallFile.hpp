@@ -39,15 +39,6 @@ struct FileOps {
   int (*createHardLink)(const wchar_t* link, const wchar_t* target);
   int (*deleteFile)(const wchar_t* path);
 };
-
-// The calls, by the file they act on, so that a test can make one step fail
-// on one file. Windows flushes no directory: `directory` goes unused.
-struct FileCalls {
-  FileOps saveFile;
-  FileOps temporary; // the new bytes, before they replace the old
-  FileOps directory;
-  FileOps backup; // NAME.bak
-};
 #else
 // The system calls a save makes on one file.
 struct FileOps {
@@ -63,15 +54,16 @@ struct FileOps {
   int (*renameAt)(int fromDirectory, const char* from, int toDirectory, const char* to);
   int (*lock)(int file, int operation);
 };
+#endif
 
 // The calls by the file they act on, so a test can fail one step on one.
+// Windows flushes no directory: there `directory` goes unused.
 struct FileCalls {
   FileOps saveFile;
   FileOps temporary; // the new bytes, before they replace the old
   FileOps directory;
   FileOps backup; // NAME.bak
 };
-#endif
 
 const FileCalls& systemFileCalls();
 

@@ -1,12 +1,12 @@
 #include "save/HeroSaveFile.hpp"
 
-#include "GameTest.hpp"
-#include "combatants/Varen.hpp"
+#include "SaveFaultTest.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,32 +21,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// One step of a save made to fail, once, on one file.
-// clang-format off
-enum class Step { Open, Truncate, Write, Sync, Close, ChangeOwner, ChangeMode, SetAttribute, Link, Rename };
-// clang-format on
-enum class On { SaveFile, Temporary, Directory, Backup };
-struct Fault {
-  Step step;
-  On on;
-  int error; // errno; for a write, 0 means it takes only one byte
-};
-
-std::vector<Fault> pendingFaults;
+using testing::After;
+using testing::Fault;
+using testing::On;
+using testing::Step;
 
 // Takes the pending fault for this step, if there is one, and sets errno.
-bool takeFault(Step step, On on, int* error = nullptr) {
-  const auto fault = std::find_if(pendingFaults.begin(), pendingFaults.end(),
-                                  [&](const Fault& f) { return f.step == step && f.on == on; });
-  if (fault == pendingFaults.end()) {
-    return false;
-  }
-  errno = fault->error;
-  if (error != nullptr) {
-    *error = fault->error;
-  }
-  pendingFaults.erase(fault);
-  return true;
+bool fails(Step step, On on) {
+  const std::optional<int> error = testing::takeFault(step, on);
+  if (error)
+    errno = *error;
+  return error.has_value();
 }
 
 const FileOps& real = systemFileCalls().saveFile;
@@ -54,25 +39,24 @@ const FileOps& real = systemFileCalls().saveFile;
 // The system's calls, each failing when a pending fault names it and `on`.
 template <On on> FileOps faultyOps() {
   return {
-      [](auto... a) { return takeFault(Step::Open, on) ? -1 : real.openAt(a...); },
+      [](auto... a) { return fails(Step::Open, on) ? -1 : real.openAt(a...); },
       [](int descriptor, const void* data, std::size_t size) -> ssize_t {
-        int error = 0;
-        if (!takeFault(Step::Write, on, &error))
+        if (!fails(Step::Write, on))
           return real.write(descriptor, data, size);
-        return error == 0 ? real.write(descriptor, data, 1) : -1;
+        return errno == 0 ? real.write(descriptor, data, size - 1) : -1;
       },
-      [](auto... a) { return takeFault(Step::Truncate, on) ? -1 : real.truncate(a...); },
-      [](auto... a) { return takeFault(Step::Sync, on) ? -1 : real.sync(a...); },
+      [](auto... a) { return fails(Step::Truncate, on) ? -1 : real.truncate(a...); },
+      [](auto... a) { return fails(Step::Sync, on) ? -1 : real.sync(a...); },
       [](int descriptor) {
         // Like the kernel: the descriptor is gone even when the close fails.
         const int result = real.close(descriptor);
-        return takeFault(Step::Close, on) ? -1 : result;
+        return fails(Step::Close, on) ? -1 : result;
       },
-      [](auto... a) { return takeFault(Step::ChangeOwner, on) ? -1 : real.changeOwner(a...); },
-      [](auto... a) { return takeFault(Step::ChangeMode, on) ? -1 : real.changeMode(a...); },
-      [](auto... a) { return takeFault(Step::SetAttribute, on) ? -1 : real.setAttribute(a...); },
-      [](auto... a) { return takeFault(Step::Link, on) ? -1 : real.linkAt(a...); },
-      [](auto... a) { return takeFault(Step::Rename, on) ? -1 : real.renameAt(a...); },
+      [](auto... a) { return fails(Step::ChangeOwner, on) ? -1 : real.changeOwner(a...); },
+      [](auto... a) { return fails(Step::ChangeMode, on) ? -1 : real.changeMode(a...); },
+      [](auto... a) { return fails(Step::SetAttribute, on) ? -1 : real.setAttribute(a...); },
+      [](auto... a) { return fails(Step::Link, on) ? -1 : real.linkAt(a...); },
+      [](auto... a) { return fails(Step::Rename, on) ? -1 : real.renameAt(a...); },
       real.lock,
   };
 }
@@ -81,14 +65,10 @@ const FileCalls kFaultyCalls{faultyOps<On::SaveFile>(), faultyOps<On::Temporary>
                              faultyOps<On::Directory>(), faultyOps<On::Backup>()};
 
 constexpr uid_t kNobody = 65534;
-constexpr const char* kOldContent = "1000 60 43 29 1 40 100 ";
-constexpr const char* kNewContent = "1000 60 43 29 1 77 100 ";
 
 // Varen.txt before the save: missing, the user's own, another user's, or
 // the user's with a second name.
 enum class Before { Missing, Own, Foreign, Linked };
-// Its content after: the old or the new numbers, or missing.
-enum class After { Old, New, Gone };
 
 struct Case {
   const char* what;
@@ -101,15 +81,7 @@ struct Case {
   bool backup;   // Varen.txt.bak holds the old numbers
 };
 
-class SaveFailureTest : public testing::GameTest {
-protected:
-  void TearDown() override {
-    pendingFaults.clear();
-    GameTest::TearDown();
-  }
-
-  Varen varen;
-};
+using SaveFailureTest = testing::SaveFaultTest;
 
 std::string attributeOf(const char* name) {
   std::array<char, 16> value{};
@@ -170,15 +142,12 @@ TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldOrNew) {
       {"link not made", Own, Kept, {{Link, Backup, EIO}}, false, Old, false, false},
   };
   // clang-format on
-  varen.setExperience(77);
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
     if (test.before == Before::Foreign && ::geteuid() != 0) {
       continue; // only root can give a file to another user
     }
-    for (const char* name : {"Varen.txt", "Varen.txt.bak", "Varen.link"}) {
-      fs::remove(name);
-    }
+    clearWorkDirectory();
     struct stat before {};
     bool attributes = false;
     if (test.before != Before::Missing) {
@@ -194,23 +163,11 @@ TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldOrNew) {
       ASSERT_EQ(::stat("Varen.txt", &before), 0);
     }
 
-    pendingFaults = test.faults;
-    const bool saved = saveHero(varen, "Varen.txt", test.keep, kFaultyCalls);
-
-    EXPECT_TRUE(pendingFaults.empty()) << "a step that should have failed was never taken";
-    EXPECT_EQ(saved, test.saved);
-    const std::string expected[] = {kOldContent, kNewContent, ""};
-    EXPECT_EQ(fileExists("Varen.txt"), test.after != After::Gone);
-    EXPECT_EQ(readFile("Varen.txt"), expected[static_cast<int>(test.after)]);
-    EXPECT_EQ(readFile("Varen.txt.bak"), test.backup ? kOldContent : "");
+    saveAndExpect(kFaultyCalls, test.faults, test.keep, test.saved, test.after, test.backup,
+                  test.before == Before::Linked ? 1 : 0);
     if (test.before == Before::Linked) {
       EXPECT_EQ(readFile("Varen.link"), readFile("Varen.txt"));
     }
-    const std::vector<fs::path> left(fs::directory_iterator(workDirectory()), {});
-    EXPECT_EQ(left.size(), (test.after == After::Gone ? 0U : 1U) + (test.backup ? 1U : 0U) +
-                               (test.before == Before::Linked ? 1U : 0U))
-        << "something left behind";
-
     for (const char* name : {"Varen.txt", "Varen.txt.bak"}) {
       struct stat after {};
       if (test.before == Before::Missing || ::stat(name, &after) != 0) {
@@ -251,7 +208,6 @@ TEST_F(SaveFailureTest, ASaveClearsWhatKilledSavesLeft) {
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
   writeFile("Varen.txt", kOldContent);
 
-  varen.setExperience(77);
   ASSERT_TRUE(saveHero(varen, "Varen.txt"));
   ::close(held);
   EXPECT_EQ(readFile("Varen.txt"), kNewContent);
