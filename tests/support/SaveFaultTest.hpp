@@ -15,20 +15,9 @@ namespace valdoria::testing {
 
 // One step of a save made to fail, once, on one file: each platform's
 // failure table makes its own calls fail among these.
-enum class Step {
-  Open,
-  Truncate,
-  Write,
-  Sync,
-  Close,
-  ChangeOwner,
-  ChangeMode,
-  SetAttribute,
-  Link,
-  Rename,
-  Replace,
-  Move
-};
+// clang-format off
+enum class Step { Open, Truncate, Write, Sync, Close, ChangeOwner, ChangeMode, SetAttribute, Link, Rename, Replace, Move };
+// clang-format on
 enum class On { SaveFile, Temporary, Directory, Backup };
 struct Fault {
   Step step;
