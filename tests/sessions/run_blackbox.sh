@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
 # Plays every session scenario against the built program, with the system
 # clock frozen for it alone, and compares standard output and the save files
-# byte for byte. Usage: run_blackbox.sh [--wine PREFIX] path/to/valdoria [scenario...]
+# byte for byte. Usage: run_blackbox.sh [--wine PREFIX | --node] path/to/valdoria [scenario...]
 # With --wine, the Windows build plays under Wine in that Wine prefix: every
-# line end typed is CR LF, and every line end written must be CR LF.
+# line end typed is CR LF, and every line end written must be CR LF. With
+# --node, the WebAssembly console build (valdoria.js) plays under Node.js.
 # Exits 77 (skipped) when faketime's library is not installed.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")" && pwd)
 wine_prefix=""
+under_node=false
 if [ "${1:-}" = "--wine" ] && [ $# -ge 2 ]; then
   wine_prefix=$2
   shift 2
+elif [ "${1:-}" = "--node" ]; then
+  under_node=true
+  shift
 fi
 if [ $# -lt 1 ]; then
-  echo "usage: $0 [--wine PREFIX] path/to/valdoria [scenario...]" >&2
+  echo "usage: $0 [--wine PREFIX | --node] path/to/valdoria [scenario...]" >&2
   exit 2
 fi
 game=$(realpath "$1")
@@ -27,6 +32,10 @@ require_faketime_library
 # becomes the game; Wine's server, started here beforehand, keeps real time.
 run_game=("$game")
 to_windows() { cat; }
+if $under_node; then
+  # A build of Debian's emscripten loads its .wasm only without Node 20's fetch.
+  run_game=("$(command -v node)" --no-experimental-fetch "$game")
+fi
 if [ -n "$wine_prefix" ]; then
   "$root/../../cmake/wine.sh" "$wine_prefix" cmd /c exit || exit 1
   export WINEPREFIX=$wine_prefix WINEDEBUG=-all

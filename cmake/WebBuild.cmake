@@ -1,0 +1,50 @@
+# The game as WebAssembly, two programs over the one core:
+# - console/valdoria.js, for Node.js on the real file system: the console
+#   game, which the tests play (node build/web/console/valdoria.js);
+# - the page's program, site/valdoria.js and site/valdoria.wasm, with the
+#   page's own files from web/: the whole site, served as it is.
+# Each has its own party guard: files locked on the console, the browser's
+# locks and IndexedDB on the page.
+
+add_library(valdoria_posix_guard STATIC src/save/PartyGuardPosix.cpp)
+target_link_libraries(valdoria_posix_guard PUBLIC valdoria_core)
+target_link_libraries(valdoria PRIVATE valdoria_posix_guard)
+set_target_properties(valdoria PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/console)
+target_link_options(valdoria PRIVATE -sNODERAWFS=1 -sENVIRONMENT=node -sEXIT_RUNTIME=1)
+
+set(site ${CMAKE_BINARY_DIR}/site)
+add_executable(valdoria_page src/WebMain.cpp src/base/ConsoleWeb.cpp src/save/PartyGuardWeb.cpp)
+target_link_libraries(valdoria_page PRIVATE valdoria_core)
+set_target_properties(valdoria_page PROPERTIES OUTPUT_NAME valdoria RUNTIME_OUTPUT_DIRECTORY ${site})
+# Asyncify lets the game's blocking reads, and the party guard, wait for the
+# page; the page makes a fresh instance for every run (MODULARIZE), keeps
+# the heroes in IndexedDB (IDBFS) and checks uploaded files with the game's
+# own load.
+target_link_options(valdoria_page PRIVATE
+  -sASYNCIFY=1
+  -sMODULARIZE=1
+  -sEXPORT_NAME=Valdoria
+  -sENVIRONMENT=web
+  -sINVOKE_RUN=0
+  -lidbfs.js
+  -sEXPORTED_FUNCTIONS=_main,_valdoria_heroFileLoads
+  -sEXPORTED_RUNTIME_METHODS=FS,callMain,ccall)
+
+foreach(file index.html valdoria.css valdoria-page.js)
+  configure_file(web/${file} ${site}/${file} COPYONLY)
+endforeach()
+
+# The web package (cpack --preset web): a zip of the site, one folder to put
+# on any static web server.
+install(FILES ${site}/index.html ${site}/valdoria.css ${site}/valdoria-page.js ${site}/valdoria.js
+              ${site}/valdoria.wasm DESTINATION .)
+# The package counts three parts: version 1.1 is packaged as 1.1.0.
+if(PROJECT_VERSION_PATCH STREQUAL "")
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}.0)
+else()
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+endif()
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME valdoria)
+set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-web)
+include(CPack)

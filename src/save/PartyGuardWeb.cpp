@@ -1,0 +1,76 @@
+#include "save/PartyGuard.hpp"
+
+#include <emscripten.h>
+
+namespace valdoria {
+
+// In the browser the working directory is a copy, in memory, of the heroes
+// kept in IndexedDB, and two tabs of the page are two games in it. The lock
+// is the Web Locks API's, shared by every tab of the site: shared to read,
+// exclusive to write. Where the browser has no such lock (a page not served
+// from a secure origin), the party is read and written without one, as a
+// refused lock is on the console.
+
+namespace {
+
+EM_ASYNC_JS(void, takeLockAndReadStored, (int exclusive), {
+  if (navigator.locks) {
+    await new Promise(taken = > {
+      navigator.locks.request("valdoria-heroes", {mode : exclusive ? "exclusive" : "shared"},
+                              () = > new Promise(release = > {
+                                     Module.releaseHeroes = release;
+                                     taken();
+                                   }));
+    });
+  }
+  // What another tab saved since, read afresh.
+  await new Promise(done = > FS.syncfs(
+                                 true, error = > {
+                                   if (error) {
+                                     console.error("Valdoria: the kept heroes could not be read",
+                                                   error);
+                                   }
+                                   done();
+                                 }));
+});
+
+// The whole party goes to IndexedDB in one sync, one transaction: a tab
+// closed meanwhile leaves the old party or the new one.
+EM_ASYNC_JS(void, storeWritten, (), {
+  await new Promise(done = > FS.syncfs(
+                                 false, error = > {
+                                   if (error) {
+                                     console.error("Valdoria: the heroes could not be kept", error);
+                                   }
+                                   done();
+                                 }));
+});
+
+EM_JS(void, releaseLock, (), {
+  if (Module.releaseHeroes) {
+    Module.releaseHeroes();
+    Module.releaseHeroes = null;
+  }
+});
+
+} // namespace
+
+struct PartyGuard::Held {
+  bool writing = false;
+};
+
+PartyGuard::PartyGuard(Use use) : held(std::make_unique<Held>()) {
+  held->writing = use == Use::Writing;
+  // Before a save too: the files the game replaces or keeps as NAME.bak are
+  // those in IndexedDB now, as on the console they are the directory's.
+  takeLockAndReadStored(held->writing ? 1 : 0);
+}
+
+PartyGuard::~PartyGuard() {
+  if (held->writing) {
+    storeWritten();
+  }
+  releaseLock();
+}
+
+} // namespace valdoria
