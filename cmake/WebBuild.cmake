@@ -20,7 +20,14 @@ set_target_properties(valdoria_page PROPERTIES OUTPUT_NAME valdoria RUNTIME_OUTP
 # page; the page makes a fresh instance for every run (MODULARIZE), keeps
 # the heroes in IndexedDB (IDBFS) and checks uploaded files with the game's
 # own load.
+# Its script goes through the Closure Compiler of emscripten 3.1.6's time,
+# from npm (package.json; Debian's is too old): half the size.
+if(NOT EXISTS "$ENV{EM_CLOSURE_COMPILER}")
+  message(FATAL_ERROR "The Closure Compiler is missing: run 'npm ci' in ${PROJECT_SOURCE_DIR} "
+                      "and configure with the web preset.")
+endif()
 target_link_options(valdoria_page PRIVATE
+  --closure=1
   -sASYNCIFY=1
   -sMODULARIZE=1
   -sEXPORT_NAME=Valdoria
@@ -28,7 +35,7 @@ target_link_options(valdoria_page PRIVATE
   -sINVOKE_RUN=0
   -lidbfs.js
   -sEXPORTED_FUNCTIONS=_main,_valdoria_heroFileLoads
-  -sEXPORTED_RUNTIME_METHODS=FS,callMain,ccall)
+  -sEXPORTED_RUNTIME_METHODS=callMain,ccall)
 
 foreach(file index.html valdoria.css valdoria-page.js)
   configure_file(web/${file} ${site}/${file} COPYONLY)

@@ -14,12 +14,12 @@
   const playAgainButton = document.getElementById("play-again");
   const uploadPicker = document.getElementById("upload-files");
 
-  const home = "/heroes";
   const heroFiles = ["Varen.txt", "Gorak.txt", "Mirel.txt"];
   // The same lock as the game's party guard (src/save/PartyGuardWeb.cpp).
   const lockName = "valdoria-heroes";
 
-  // The program is compiled once and instantiated for each run.
+  // The program is compiled once and instantiated for each run, and for
+  // each check of an uploaded file.
   let compiled = null;
   function instantiateWasm(imports, receive) {
     compiled ??= fetch("valdoria.wasm")
@@ -31,22 +31,39 @@
     return {};
   }
 
-  async function startInstance(pageSide) {
-    const game = await Valdoria({ instantiateWasm, ...pageSide });
-    game.FS.mkdir(home);
-    game.FS.mount(game.FS.filesystems.IDBFS, {}, home);
-    game.FS.chdir(home);
-    return game;
-  }
-
-  function sync(game, fromStorage) {
-    return new Promise((done, fail) => game.FS.syncfs(fromStorage, (error) => (error ? fail(error) : done())));
-  }
-
   // Where the browser has no Web Locks (a page not from a secure origin),
   // as the game does: without.
   function withLock(mode, work) {
     return navigator.locks ? navigator.locks.request(lockName, { mode }, work) : work();
+  }
+
+  // The game's working directory, /heroes, as emscripten's IDBFS keeps it:
+  // database "/heroes", one record a file in "FILE_DATA", keyed by path.
+  function openStore() {
+    return new Promise((done, fail) => {
+      const request = indexedDB.open("/heroes", 21);
+      request.onupgradeneeded = () => {
+        const files = request.result.createObjectStore("FILE_DATA");
+        files.createIndex("timestamp", "timestamp", { unique: false });
+      };
+      request.onsuccess = () => done(request.result);
+      request.onerror = () => fail(request.error);
+    });
+  }
+
+  function inStore(mode, work) {
+    return openStore().then(
+      (database) =>
+        new Promise((done, fail) => {
+          const transaction = database.transaction("FILE_DATA", mode);
+          const result = work(transaction.objectStore("FILE_DATA"));
+          transaction.oncomplete = () => {
+            database.close();
+            done(result);
+          };
+          transaction.onerror = () => fail(transaction.error);
+        }),
+    );
   }
 
   function say(text) {
@@ -69,13 +86,8 @@
       return;
     }
     append(typed);
-    if (waiting) {
-      const resolve = waiting;
-      waiting = null;
-      resolve(typed);
-      return;
-    }
     sent.push(typed);
+    wake();
   }
 
   function endInput() {
@@ -84,10 +96,18 @@
     }
     ended = true;
     sent.push(null);
-    if (waiting) {
-      waiting(sent.shift());
-      waiting = null;
+    wake();
+  }
+
+  // The game reads on: what it waited for has come.
+  function wake() {
+    if (!waiting) {
+      return;
     }
+    const resolve = waiting;
+    waiting = null;
+    document.body.dataset.state = "running";
+    resolve(sent.shift());
   }
 
   async function play() {
@@ -102,11 +122,20 @@
     field.disabled = false;
     field.focus();
     const decoder = new TextDecoder();
-    const game = await startInstance({
-      nextInput: () => (sent.length > 0 ? Promise.resolve(sent.shift()) : new Promise((resolve) => (waiting = resolve))),
+    document.body.dataset.state = "running";
+    const game = await Valdoria({
+      instantiateWasm,
+      nextInput: () => {
+        if (sent.length > 0) {
+          return Promise.resolve(sent.shift());
+        }
+        document.body.dataset.state = "waiting";
+        return new Promise((resolve) => (waiting = resolve));
+      },
       showOutput: (bytes) => append(decoder.decode(bytes, { stream: true })),
       programEnded: () => {
         running = false;
+        document.body.dataset.state = "ended";
         field.disabled = true;
         endInputButton.disabled = true;
         playAgainButton.hidden = false;
@@ -164,12 +193,23 @@
 
   // The heroes carried to and from the console game: the same files, the
   // same bytes.
+  // With the kept copies, NAME.bak, where a save made them.
+  const downloaded = [...heroFiles, ...heroFiles.map((name) => `${name}.bak`)];
   document.getElementById("download").addEventListener("click", async () => {
-    const game = await startInstance({});
-    const files = await withLock("shared", async () => {
-      await sync(game, true);
-      return heroFiles.filter((name) => game.FS.analyzePath(name).exists).map((name) => [name, game.FS.readFile(name)]);
-    });
+    const found = [];
+    await withLock("shared", () =>
+      inStore("readonly", (store) => {
+        for (const name of downloaded) {
+          store.get(`/heroes/${name}`).onsuccess = (event) => {
+            if (event.target.result) {
+              found.push([name, event.target.result.contents]);
+            }
+          };
+        }
+      }),
+    );
+    const files = downloaded.flatMap((name) => found.filter(([kept]) => kept === name));
+    field.focus();
     if (files.length === 0) {
       say("No heroes are kept yet: win a battle first.");
       return;
@@ -180,7 +220,6 @@
     link.click();
     URL.revokeObjectURL(link.href);
     say(`Downloaded ${files.map(([name]) => name).join(", ")} in valdoria-heroes.zip.`);
-    field.focus();
   });
 
   document.getElementById("upload").addEventListener("click", () => uploadPicker.click());
@@ -196,27 +235,26 @@
   // Every file is checked by the game's own load; one that would not load
   // refuses the whole upload, so nothing is overwritten.
   async function upload(picked) {
-    const game = await startInstance({});
-    game.FS.mkdir("/check");
+    const checker = await Valdoria({ instantiateWasm });
     const files = [];
     for (const file of picked) {
       if (!heroFiles.includes(file.name)) {
         return `Refused ${file.name}: the heroes' files are ${heroFiles.join(", ")}. Nothing was changed.`;
       }
       const bytes = new Uint8Array(await file.arrayBuffer());
-      game.FS.writeFile(`/check/${file.name}`, bytes);
-      if (!game.ccall("valdoria_heroFileLoads", "number", ["string"], [`/check/${file.name}`])) {
+      if (!checker.ccall("valdoria_heroFileLoads", "number", ["array", "number"], [bytes, bytes.length])) {
         return `Refused ${file.name}: it does not load as a hero's file (seven whole numbers). Nothing was changed.`;
       }
       files.push([file.name, bytes]);
     }
-    await withLock("exclusive", async () => {
-      await sync(game, true);
-      for (const [name, bytes] of files) {
-        game.FS.writeFile(name, bytes);
-      }
-      await sync(game, false);
-    });
+    await withLock("exclusive", () =>
+      inStore("readwrite", (store) => {
+        for (const [name, contents] of files) {
+          // A regular file readable and writable by its owner (0100644).
+          store.put({ timestamp: new Date(), mode: 0o100644, contents }, `/heroes/${name}`);
+        }
+      }),
+    );
     return `Uploaded ${files.map(([name]) => name).join(", ")}: the next battle starts from them.`;
   }
 

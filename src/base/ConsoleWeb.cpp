@@ -17,22 +17,23 @@ namespace {
 // gives what the player sent next, a line with its line end (or, after
 // Ctrl-D, without), null once the input ends; Module.showOutput() takes the
 // bytes written. An entry longer than the buffer is handed over in parts.
+// Module's properties are named in quotes: the Closure Compiler keeps them.
 EM_ASYNC_JS(int, awaitInput, (char* buffer, int capacity), {
-  while (!Module.pendingInput || Module.pendingInput.length == = 0) {
-    const typed = await Module.nextInput();
+  while (!Module["pendingInput"] || Module["pendingInput"].length == = 0) {
+    const typed = await Module["nextInput"]();
     if (typed == = null) {
       return -1;
     }
-    Module.pendingInput = new TextEncoder().encode(typed);
+    Module["pendingInput"] = new TextEncoder().encode(typed);
   }
-  const part = Module.pendingInput.subarray(0, capacity);
+  const part = Module["pendingInput"].subarray(0, capacity);
   HEAPU8.set(part, buffer);
-  Module.pendingInput = Module.pendingInput.subarray(part.length);
+  Module["pendingInput"] = Module["pendingInput"].subarray(part.length);
   return part.length;
 });
 
 EM_JS(void, showOutput, (const char* text, int size),
-      { Module.showOutput(HEAPU8.slice(text, text + size)); });
+      { Module["showOutput"](HEAPU8.slice(text, text + size)); });
 
 class PageInput : public std::streambuf {
 protected:

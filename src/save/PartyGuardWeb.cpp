@@ -4,28 +4,30 @@
 
 namespace valdoria {
 
-// In the browser the working directory is a copy, in memory, of the heroes
-// kept in IndexedDB, and two tabs of the page are two games in it. The lock
-// is the Web Locks API's, shared by every tab of the site: shared to read,
-// exclusive to write. Where the browser has no such lock (a page not served
-// from a secure origin), the party is read and written without one, as a
-// refused lock is on the console.
+// In the browser the working directory is held in memory (MEMFS) and kept
+// in IndexedDB in emscripten's IDBFS layout, and two tabs of the page are
+// two games in it. The lock is the Web Locks API's, shared by every tab of
+// the site: shared to read, exclusive to write. Where the browser has no
+// such lock (a page not served from a secure origin), the party is read and
+// written without one, as a refused lock is on the console. Names the
+// browser defines are written in quotes, which the Closure Compiler keeps.
 
 namespace {
 
 EM_ASYNC_JS(void, takeLockAndReadStored, (int exclusive), {
-  if (navigator.locks) {
+  const locks = navigator["locks"];
+  if (locks) {
     await new Promise(taken = > {
-      navigator.locks.request("valdoria-heroes", {mode : exclusive ? "exclusive" : "shared"},
-                              () = > new Promise(release = > {
-                                     Module.releaseHeroes = release;
-                                     taken();
-                                   }));
+      locks["request"]("valdoria-heroes", {"mode" : exclusive ? "exclusive" : "shared"},
+                       () = > new Promise(release = > {
+                              Module["releaseHeroes"] = release;
+                              taken();
+                            }));
     });
   }
   // What another tab saved since, read afresh.
-  await new Promise(done = > FS.syncfs(
-                                 true, error = > {
+  await new Promise(done = > IDBFS.syncfs(
+                                 FS.lookupPath(".").node.mount, true, error = > {
                                    if (error) {
                                      console.error("Valdoria: the kept heroes could not be read",
                                                    error);
@@ -35,10 +37,11 @@ EM_ASYNC_JS(void, takeLockAndReadStored, (int exclusive), {
 });
 
 // The whole party goes to IndexedDB in one sync, one transaction: a tab
-// closed meanwhile leaves the old party or the new one.
+// closed meanwhile leaves the old party or the new one. A file's own sync
+// stays in memory, so no hero goes alone.
 EM_ASYNC_JS(void, storeWritten, (), {
-  await new Promise(done = > FS.syncfs(
-                                 false, error = > {
+  await new Promise(done = > IDBFS.syncfs(
+                                 FS.lookupPath(".").node.mount, false, error = > {
                                    if (error) {
                                      console.error("Valdoria: the heroes could not be kept", error);
                                    }
@@ -47,9 +50,9 @@ EM_ASYNC_JS(void, storeWritten, (), {
 });
 
 EM_JS(void, releaseLock, (), {
-  if (Module.releaseHeroes) {
-    Module.releaseHeroes();
-    Module.releaseHeroes = null;
+  if (Module["releaseHeroes"]) {
+    Module["releaseHeroes"]();
+    Module["releaseHeroes"] = null;
   }
 });
 
