@@ -18,10 +18,12 @@ namespace {
 // Ctrl-D, without), null once the input ends; Module.showOutput() takes the
 // bytes written. An entry longer than the buffer is handed over in parts.
 // Module's properties are named in quotes: the Closure Compiler keeps them.
+// JavaScript, which clang-format would mangle.
+// clang-format off
 EM_ASYNC_JS(int, awaitInput, (char* buffer, int capacity), {
-  while (!Module["pendingInput"] || Module["pendingInput"].length == = 0) {
+  while (!Module["pendingInput"] || Module["pendingInput"].length === 0) {
     const typed = await Module["nextInput"]();
-    if (typed == = null) {
+    if (typed === null) {
       return -1;
     }
     Module["pendingInput"] = new TextEncoder().encode(typed);
@@ -32,8 +34,10 @@ EM_ASYNC_JS(int, awaitInput, (char* buffer, int capacity), {
   return part.length;
 });
 
-EM_JS(void, showOutput, (const char* text, int size),
-      { Module["showOutput"](HEAPU8.slice(text, text + size)); });
+EM_JS(void, showOutput, (const char* text, int size), {
+  Module["showOutput"](HEAPU8.slice(text, text + size));
+});
+// clang-format on
 
 class PageInput : public std::streambuf {
 protected:

@@ -14,39 +14,38 @@ namespace valdoria {
 
 namespace {
 
+// JavaScript, which clang-format would mangle.
+// clang-format off
 EM_ASYNC_JS(void, takeLockAndReadStored, (int exclusive), {
   const locks = navigator["locks"];
   if (locks) {
-    await new Promise(taken = > {
-      locks["request"]("valdoria-heroes", {"mode" : exclusive ? "exclusive" : "shared"},
-                       () = > new Promise(release = > {
-                              Module["releaseHeroes"] = release;
-                              taken();
-                            }));
+    await new Promise(taken => {
+      const mode = exclusive ? "exclusive" : "shared";
+      locks["request"]("valdoria-heroes", {"mode": mode}, () => new Promise(release => {
+        Module["releaseHeroes"] = release;
+        taken();
+      }));
     });
   }
   // What another tab saved since, read afresh.
-  await new Promise(done = > IDBFS.syncfs(
-                                 FS.lookupPath(".").node.mount, true, error = > {
-                                   if (error) {
-                                     console.error("Valdoria: the kept heroes could not be read",
-                                                   error);
-                                   }
-                                   done();
-                                 }));
+  await new Promise(done => IDBFS.syncfs(FS.lookupPath(".").node.mount, true, error => {
+    if (error) {
+      console.error("Valdoria: the kept heroes could not be read", error);
+    }
+    done();
+  }));
 });
 
 // The whole party goes to IndexedDB in one sync, one transaction: a tab
 // closed meanwhile leaves the old party or the new one. A file's own sync
 // stays in memory, so no hero goes alone.
 EM_ASYNC_JS(void, storeWritten, (), {
-  await new Promise(done = > IDBFS.syncfs(
-                                 FS.lookupPath(".").node.mount, false, error = > {
-                                   if (error) {
-                                     console.error("Valdoria: the heroes could not be kept", error);
-                                   }
-                                   done();
-                                 }));
+  await new Promise(done => IDBFS.syncfs(FS.lookupPath(".").node.mount, false, error => {
+    if (error) {
+      console.error("Valdoria: the heroes could not be kept", error);
+    }
+    done();
+  }));
 });
 
 EM_JS(void, releaseLock, (), {
@@ -55,6 +54,7 @@ EM_JS(void, releaseLock, (), {
     Module["releaseHeroes"] = null;
   }
 });
+// clang-format on
 
 } // namespace
 
