@@ -1,4 +1,4 @@
-#include "save/SmallFile.hpp"
+#include "save/PartyGuard.hpp"
 
 #include <gtest/gtest.h>
 
@@ -43,11 +43,12 @@ bool directoryLockFree(int operation) {
 // that reaches it fails instead; and no other game may read or write.
 // Readers only keep writers out.
 TEST(PartyGuardTest, WritingHoldsBackEndingSignalsAndOtherGames) {
-  const std::vector<int> ending = {SIGHUP,  SIGINT,   SIGQUIT,      SIGTERM, SIGALRM,   SIGUSR1,
-                                   SIGUSR2, SIGPIPE,  SIGXCPU,      SIGPOLL, SIGVTALRM, SIGPROF,
-                                   SIGPWR,  SIGRTMIN, SIGRTMIN + 5, SIGRTMAX};
-  const std::vector<int> passing = {SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,   SIGTRAP, SIGABRT, SIGSYS,
-                                    SIGCHLD, SIGCONT, SIGTSTP, SIGWINCH, SIGURG,  SIGXFSZ};
+  const std::vector<int> ending = {SIGHUP,    SIGINT,   SIGQUIT,      SIGTERM, SIGALRM,
+                                   SIGUSR1,   SIGUSR2,  SIGPIPE,      SIGXCPU, SIGPOLL,
+                                   SIGVTALRM, SIGPROF,  SIGTSTP,      SIGTTIN, SIGTTOU,
+                                   SIGPWR,    SIGRTMIN, SIGRTMIN + 5, SIGRTMAX};
+  const std::vector<int> passing = {SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,   SIGTRAP, SIGABRT,
+                                    SIGSYS,  SIGCHLD, SIGCONT, SIGWINCH, SIGURG,  SIGXFSZ};
   std::vector<int> all = ending;
   all.insert(all.end(), passing.begin(), passing.end());
   ASSERT_TRUE(blockedAmong(all).empty());
