@@ -98,6 +98,10 @@ Outcome adopt(const FileOps& ops, const File& to, const File& from, bool orPriva
 Outcome putOver(const FileOps& ops, Temporary& fresh);
 // Put at `name`, never over anything; Refused where the name is taken.
 Outcome putBeside(const FileOps& ops, Temporary& fresh, const Name& name);
+// A second name `to` for the file at `from`, never over anything; Refused
+// where the file system makes no second names.
+Outcome linkAs(const FileOps& ops, const Place& at, const Name& from, const Name& to);
+bool removeName(const Place& at, const Name& name);
 // Removes each file at `at` that `isLeftover` names and nobody holds.
 void removeUnheld(const Place& at, const std::function<bool(const Name&)>& isLeftover);
 

@@ -72,7 +72,9 @@ bool sameBytes(const File& one, const File& other) {
 // them already: NAME.bak, or the first free copy name after every taken one,
 // so the newest copy has the highest number. A kept copy, or anything else
 // at a copy's name, is never replaced: with all nine taken the save fails.
-bool keepAside(const FileCalls& calls, const Place& at, const File& existing) {
+// Where the file is about to be replaced, a second name for it (`linked`)
+// keeps it whole, every attribute with it, even where it cannot be read.
+bool keepAside(const FileCalls& calls, const Place& at, const File& existing, Name* linked) {
   int next = 1;
   for (int number = 1; number <= kMostCopies; ++number) {
     if (!files::isTaken(at, copyName(at, number)))
@@ -82,8 +84,17 @@ bool keepAside(const FileCalls& calls, const Place& at, const File& existing) {
     if (kept.isOpen() && sameBytes(existing, kept))
       return true;
   }
+  if (next > kMostCopies)
+    return false;
+  const Outcome link = linked != nullptr
+                           ? files::linkAs(calls.backup, at, at.name, copyName(at, next))
+                           : Outcome::Refused;
+  if (link == Outcome::Done)
+    *linked = copyName(at, next);
+  if (link != Outcome::Refused)
+    return link == Outcome::Done && files::flushDirectory(calls.directory, at);
   Temporary copy;
-  if (next > kMostCopies || files::makeTemporary(calls.backup, at, false, copy) != Outcome::Done ||
+  if (files::makeTemporary(calls.backup, at, false, copy) != Outcome::Done ||
       files::adopt(calls.backup, copy.file, existing, true) != Outcome::Done ||
       !files::copyAll(calls.backup, existing, copy.file) || !files::flush(calls.backup, copy.file))
     return false;
@@ -98,20 +109,27 @@ bool keepAside(const FileCalls& calls, const Place& at, const File& existing) {
 // ---- Writing ----
 
 // A new file filled, flushed and put in place of `old` (none: a file new at
-// the name, which takes what the directory gives any new file). Refused
+// the name, which takes what the directory gives any new file), its old
+// bytes kept aside first where `keep` asks, which is then done. Refused
 // where the directory or the system will not let the old file be replaced.
 Outcome replace(const FileCalls& calls, const Place& at, const File* old, std::string_view bytes,
-                FileStamp& written) {
+                FileStamp& written, bool& keep) {
   Temporary fresh;
+  Name linked;
   Outcome outcome = files::makeTemporary(calls.temporary, at, old == nullptr, fresh);
   if (outcome == Outcome::Done && old != nullptr)
     outcome = files::adopt(calls.temporary, fresh.file, *old, false);
   if (outcome != Outcome::Done)
     return outcome;
   if (!files::writeAt(calls.temporary, fresh.file, 0, bytes) ||
-      !files::flush(calls.temporary, fresh.file) || !files::stampOf(fresh.file, written))
+      !files::flush(calls.temporary, fresh.file) || !files::stampOf(fresh.file, written) ||
+      (keep && !keepAside(calls, at, *old, &linked)))
     return Outcome::Failed;
   outcome = files::putOver(calls.temporary, fresh);
+  // Not replaced after all: the second name would see the bytes written in place.
+  keep = outcome == Outcome::Refused && !linked.empty();
+  if (keep && !files::removeName(at, linked))
+    return Outcome::Failed;
   if (outcome != Outcome::Done)
     return outcome;
   return files::flushDirectory(calls.directory, at) ? Outcome::Done : Outcome::Failed;
@@ -169,7 +187,8 @@ bool replaceSmallFile(const std::string& name, std::string_view bytes,
   if (!at)
     return false;
   if (!at->exists) {
-    if (replace(calls, *at, nullptr, bytes, written) != Outcome::Done)
+    if (bool nothing = false;
+        replace(calls, *at, nullptr, bytes, written, nothing) != Outcome::Done)
       return false;
     if (seen != nullptr)
       *seen = written;
@@ -178,17 +197,21 @@ bool replaceSmallFile(const std::string& name, std::string_view bytes,
   File existing = files::openRegular(calls.saveFile, *at, at->name, true);
   FileStamp old;
   std::uint64_t links = 0;
-  if (!existing.isOpen() || !files::stampOf(existing, old, &links) ||
-      (seen != nullptr && *seen != old && !keepAside(calls, *at, existing)))
+  if (!existing.isOpen() || !files::stampOf(existing, old, &links))
     return false;
+  bool keep = seen != nullptr && *seen != old;
   // Every name must see the new bytes: a file with more is written in place.
-  // A NAME.bak an older game left linked to it is not the player's.
+  // A copy's name that a killed save left linked to it is not the player's.
+  for (int number = 1; links > 1 && number <= kMostCopies; ++number)
+    links -= files::leadsTo(*at, copyName(*at, number), existing) ? 1U : 0U;
   Outcome outcome = Outcome::Refused;
-  if (links - (files::leadsTo(*at, copyName(*at, 1), existing) ? 1 : 0) == 1)
-    outcome = replace(calls, *at, &existing, bytes, written);
+  if (links == 1)
+    outcome = replace(calls, *at, &existing, bytes, written, keep);
   if (outcome == Outcome::Refused)
-    outcome = writeInPlace(calls.saveFile, existing, bytes, old.size, written) ? Outcome::Done
-                                                                               : Outcome::Failed;
+    outcome = (!keep || keepAside(calls, *at, existing, nullptr)) &&
+                      writeInPlace(calls.saveFile, existing, bytes, old.size, written)
+                  ? Outcome::Done
+                  : Outcome::Failed;
   if (outcome != Outcome::Done)
     return false;
   if (seen != nullptr)
@@ -206,11 +229,14 @@ void removeLeftovers(const std::vector<std::string>& names) {
     const auto inHere = [&](const Place& other) { return files::sameDirectory(*place, other); };
     if (std::any_of(places.begin(), place, inHere))
       continue; // read already
-    files::removeUnheld(*place, [&](const Name& entry) {
-      return std::any_of(place, places.end(), [&](const Place& other) {
-        return inHere(other) &&
-               isTemporaryOf(entry, files::withSuffix(other.name, files::kTemporaryMarker));
-      });
+    std::vector<Name> prefixes;
+    for (auto other = place; other != places.end(); ++other) {
+      if (inHere(*other))
+        prefixes.push_back(files::withSuffix(other->name, files::kTemporaryMarker));
+    }
+    files::removeUnheld(*place, [&prefixes](const Name& entry) {
+      return std::any_of(prefixes.begin(), prefixes.end(),
+                         [&entry](const Name& prefix) { return isTemporaryOf(entry, prefix); });
     });
   }
 }

@@ -360,15 +360,26 @@ Outcome putOver(const FileOps& ops, Temporary& fresh) {
   return fresh.file.close(ops) ? Outcome::Done : Outcome::Failed;
 }
 
+Outcome linkAs(const FileOps& ops, const Place& at, const Name& from, const Name& to) {
+  const int directory = at.directory.native();
+  if (ops.linkAt(directory, from.c_str(), directory, to.c_str(), 0) == 0)
+    return Outcome::Done;
+  return errno == EPERM || errno == EMLINK || errno == ENOTSUP ? Outcome::Refused : Outcome::Failed;
+}
+
+bool removeName(const Place& at, const Name& name) {
+  return ::unlinkat(at.directory.native(), name.c_str(), 0) == 0;
+}
+
 // A second name made, then the first taken away (as the temporary goes):
 // never over another file. Where no link can be made, renamed to the name
 // while it is free.
 Outcome putBeside(const FileOps& ops, Temporary& fresh, const Name& name) {
-  const int directory = fresh.at->directory.native();
-  if (ops.linkAt(directory, fresh.name.c_str(), directory, name.c_str(), 0) != 0) {
-    const int error = errno;
-    if (error == EEXIST || (error != EPERM && error != EMLINK && error != ENOTSUP))
-      return error == EEXIST ? Outcome::Refused : Outcome::Failed;
+  const Outcome linked = linkAs(ops, *fresh.at, fresh.name, name);
+  if (linked == Outcome::Failed)
+    return errno == EEXIST ? Outcome::Refused : Outcome::Failed;
+  if (linked == Outcome::Refused) {
+    const int directory = fresh.at->directory.native();
     if (isTaken(*fresh.at, name))
       return Outcome::Refused;
     if (ops.renameAt(directory, fresh.name.c_str(), directory, name.c_str()) != 0)

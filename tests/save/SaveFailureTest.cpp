@@ -171,10 +171,12 @@ TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldOrNew) {
       {"kept beside another copy", Own, OtherBytes, false, {}, true, New, true, "Varen.txt.bak.2"},
       {"kept already", Own, SameBytes, false, {}, true, New, true, bak},
       {"all copy names taken", Own, AllNine, false, {}, false, Old, false, none},
-      {"copy not made", Own, None, false, {{Open, Backup, ENOSPC}}, false, Old, false, none},
-      {"copy's write fails", Own, None, false, {{Write, Backup, EIO}}, false, Old, false, none},
-      {"copy not flushed", Own, None, false, {{Sync, Backup, EIO}}, false, Old, false, none},
-      {"copy not linked", Own, None, false, {{Link, Backup, EIO}}, false, Old, false, none},
+      {"kept, then a mount point refuses the rename", Own, None, false, {{Rename, Temporary, EBUSY}}, true, New, false, bak},
+      {"copy not made", Own, None, false, {{Link, Backup, EPERM}, {Open, Backup, ENOSPC}}, false, Old, false, none},
+      {"copy's write fails", Own, None, false, {{Link, Backup, EPERM}, {Write, Backup, EIO}}, false, Old, false, none},
+      {"copy not flushed", Own, None, false, {{Link, Backup, EPERM}, {Sync, Backup, EIO}}, false, Old, false, none},
+      {"copy not put beside", Own, None, false, {{Link, Backup, EPERM}, {Link, Backup, EIO}}, false, Old, false, none},
+      {"link not made", Own, None, false, {{Link, Backup, EIO}}, false, Old, false, none},
       {"copy's directory not flushed", Own, None, false, {{Sync, Directory, EIO}}, false, Old, false, bak},
   };
   // clang-format on
