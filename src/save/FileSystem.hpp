@@ -80,6 +80,9 @@ struct Temporary {
   const Place* at = nullptr;
   Name name;
   File file;
+#if defined(_WIN32)
+  File mark; // see SmallFileWindows.cpp
+#endif
   Temporary() = default;
   Temporary(const Temporary&) = delete;
   Temporary& operator=(const Temporary&) = delete;

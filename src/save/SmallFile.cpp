@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <istream>
 #include <streambuf>
 #include <utility>
@@ -20,9 +21,9 @@ using files::Temporary;
 
 // ---- Reading ----
 
-// A read error ends the input, as the end of the file does.
 constexpr std::int64_t kBufferSize = 4096;
 
+// A read error ends the input, as the end of the file does.
 class FileReadBuffer : public std::streambuf {
 public:
   explicit FileReadBuffer(const File& file) : file(file) {}
@@ -60,7 +61,7 @@ bool sameBytes(const File& one, const File& other) {
   for (std::int64_t offset = 0;;) {
     const std::int64_t count = files::readAt(one, offset, mine.data(), kPiece);
     if (count < 0 || files::readAt(other, offset, theirs.data(), kPiece) != count ||
-        !std::equal(mine.begin(), mine.begin() + count, theirs.begin()))
+        std::memcmp(mine.data(), theirs.data(), static_cast<std::size_t>(count)) != 0)
       return false;
     if (count == 0)
       return true;
@@ -183,31 +184,23 @@ bool readSmallFile(const std::string& name, const std::function<bool(std::istrea
 bool replaceSmallFile(const std::string& name, std::string_view bytes,
                       std::optional<FileStamp>* seen, const FileCalls& calls) {
   const std::optional<Place> at = files::locate(name);
-  FileStamp written;
   if (!at)
     return false;
-  if (!at->exists) {
-    if (bool nothing = false;
-        replace(calls, *at, nullptr, bytes, written, nothing) != Outcome::Done)
-      return false;
-    if (seen != nullptr)
-      *seen = written;
-    return true;
-  }
-  File existing = files::openRegular(calls.saveFile, *at, at->name, true);
+  File existing = at->exists ? files::openRegular(calls.saveFile, *at, at->name, true) : File();
   FileStamp old;
-  std::uint64_t links = 0;
-  if (!existing.isOpen() || !files::stampOf(existing, old, &links))
+  FileStamp written;
+  std::uint64_t links = 1;
+  if (at->exists && (!existing.isOpen() || !files::stampOf(existing, old, &links)))
     return false;
-  bool keep = seen != nullptr && *seen != old;
+  bool keep = at->exists && seen != nullptr && *seen != old;
   // Every name must see the new bytes: a file with more is written in place.
   // A copy's name that a killed save left linked to it is not the player's.
   for (int number = 1; links > 1 && number <= kMostCopies; ++number)
     links -= files::leadsTo(*at, copyName(*at, number), existing) ? 1U : 0U;
   Outcome outcome = Outcome::Refused;
   if (links == 1)
-    outcome = replace(calls, *at, &existing, bytes, written, keep);
-  if (outcome == Outcome::Refused)
+    outcome = replace(calls, *at, at->exists ? &existing : nullptr, bytes, written, keep);
+  if (outcome == Outcome::Refused && at->exists)
     outcome = (!keep || keepAside(calls, *at, existing, nullptr)) &&
                       writeInPlace(calls.saveFile, existing, bytes, old.size, written)
                   ? Outcome::Done

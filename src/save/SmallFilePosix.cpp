@@ -44,6 +44,9 @@ const FileCalls kSystemCalls{kSystemOps, kSystemOps, kSystemOps, kSystemOps};
 bool sameFile(const struct stat& one, const struct stat& other) {
   return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
+bool statAt(int directory, const char* name, struct stat& status) {
+  return ::fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) == 0;
+}
 
 // A trailing slash asks for a directory: its last part "." is never a file.
 std::deque<std::string> splitPath(const std::string& path) {
@@ -53,13 +56,13 @@ std::deque<std::string> splitPath(const std::string& path) {
   return parts;
 }
 
+// Linux opens a directory the user may only pass through.
 files::File openDirectory(int directory, const char* name) {
-#if defined(O_PATH)
-  constexpr int kAccess = O_PATH; // a directory the user may only pass through
+#if defined(__linux__)
+  return files::File(::openat(directory, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 #else
-  constexpr int kAccess = O_RDONLY;
+  return files::File(::openat(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 #endif
-  return files::File(::openat(directory, name, kAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 } // namespace
@@ -97,7 +100,7 @@ std::optional<Place> locate(const std::string& path) {
       at.directory = openDirectory(AT_FDCWD, "/");
     if (at.name == "/" || (at.name == "." && !parts.empty()))
       continue;
-    if (::fstatat(at.directory.native(), at.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+    if (!statAt(at.directory.native(), at.name.c_str(), status))
       return errno == ENOENT && parts.empty() ? std::optional(std::move(at)) : std::nullopt;
     if (S_ISLNK(status.st_mode)) {
       std::string target(PATH_MAX, '\0');
@@ -132,8 +135,7 @@ bool sameDirectory(const Place& one, const Place& other) {
 
 bool isTaken(const Place& at, const Name& name) {
   struct stat status {};
-  return ::fstatat(at.directory.native(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 ||
-         errno != ENOENT;
+  return statAt(at.directory.native(), name.c_str(), status) || errno != ENOENT;
 }
 
 // Looked at first, as opening a device may act on it; opened without
@@ -141,8 +143,7 @@ bool isTaken(const Place& at, const Name& name) {
 File openRegular(const FileOps& ops, const Place& at, const Name& name, bool writing) {
   struct stat status {};
   const auto open = [&](int access) {
-    return ::fstatat(at.directory.native(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-                   S_ISREG(status.st_mode)
+    return statAt(at.directory.native(), name.c_str(), status) && S_ISREG(status.st_mode)
                ? File(ops.openAt(at.directory.native(), name.c_str(),
                                  access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0))
                : File();
@@ -158,7 +159,7 @@ File openRegular(const FileOps& ops, const Place& at, const Name& name, bool wri
 bool leadsTo(const Place& at, const Name& name, const File& file) {
   struct stat atName {};
   struct stat opened {};
-  return ::fstatat(at.directory.native(), name.c_str(), &atName, AT_SYMLINK_NOFOLLOW) == 0 &&
+  return statAt(at.directory.native(), name.c_str(), atName) &&
          ::fstat(file.native(), &opened) == 0 && sameFile(atName, opened);
 }
 
@@ -211,9 +212,8 @@ bool copyAll(const FileOps& ops, const File& from, const File& to) {
   if (::fstat(from.native(), &status) != 0)
     return false;
   for (off_t offset = 0; offset < status.st_size;) {
-#if defined(SEEK_DATA)
-    // Holes are skipped where the system shows them: a damaged file may be
-    // huge, and sparse.
+#if defined(__linux__)
+    // Holes are skipped: a damaged file may be huge, and sparse.
     const off_t data = ::lseek(from.native(), offset, SEEK_DATA);
     if (data < 0 && errno == ENXIO)
       break;
@@ -335,19 +335,18 @@ Outcome adopt(const FileOps& ops, const File& to, const File& from, bool orPriva
   struct stat fresh {};
   if (::fstat(from.native(), &old) != 0 || ::fstat(to.native(), &fresh) != 0)
     return Outcome::Failed;
-  const bool owned = (fresh.st_uid == old.st_uid && fresh.st_gid == old.st_gid) ||
-                     ops.changeOwner(to.native(), old.st_uid, old.st_gid) == 0;
-  if (!owned && errno != EPERM)
+  bool exact = (fresh.st_uid == old.st_uid && fresh.st_gid == old.st_gid) ||
+               ops.changeOwner(to.native(), old.st_uid, old.st_gid) == 0;
+  if (!exact && errno != EPERM)
     return Outcome::Failed;
-  if (owned && !adoptAttributes(ops, to.native(), from.native()))
+  exact = exact && adoptAttributes(ops, to.native(), from.native());
+  if (!exact && !orPrivate)
     return Outcome::Refused;
-  if (!owned && !orPrivate)
-    return Outcome::Refused;
-  // The user's alone: no ACL, no group or other bits.
-  if (!owned && ops.removeAttribute(to.native(), "system.posix_acl_access") != 0 &&
+  // Else the user's alone: no ACL, no group or other bits.
+  if (!exact && ops.removeAttribute(to.native(), "system.posix_acl_access") != 0 &&
       errno != ENODATA && errno != ENOTSUP)
     return Outcome::Failed;
-  return ops.changeMode(to.native(), old.st_mode & (owned ? 07777 : 0600)) == 0 ? Outcome::Done
+  return ops.changeMode(to.native(), old.st_mode & (exact ? 07777 : 0600)) == 0 ? Outcome::Done
                                                                                 : Outcome::Failed;
 }
 
@@ -405,8 +404,7 @@ void removeUnheld(const Place& at, const std::function<bool(const Name&)>& isLef
   const bool sticky = (holder.st_mode & S_ISVTX) != 0 && user != 0 && holder.st_uid != user;
   while (const dirent* entry = ::readdir(stream.get())) {
     struct stat status {};
-    if (!isLeftover(entry->d_name) ||
-        ::fstatat(directory, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (!isLeftover(entry->d_name) || !statAt(directory, entry->d_name, status) ||
         !S_ISREG(status.st_mode) || (sticky && status.st_uid != user))
       continue;
     const File leftover(
