@@ -13,8 +13,8 @@ inline constexpr int kPartySize = 3;
 
 struct Party {
   std::array<Hero*, kPartySize> heroes{};
-  // How many heroes, in turn order, came from their save files: the files
-  // of the others were never read, so a save keeps their old bytes.
+  // How many heroes, in turn order, came from their save files; the others
+  // start from default values.
   int loadedCount = kPartySize;
 };
 

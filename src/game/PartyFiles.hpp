@@ -13,8 +13,12 @@ struct Party;
 // True when all three files loaded; the party records how many did.
 bool loadParty(Party& party);
 
-// True when all three files were saved. A file the load chain never read
-// is kept as NAME.bak before it is replaced.
+// True when all three files were saved. A file holding anything the game
+// has not seen (one it could not load, or one another game wrote since) is
+// kept as a copy before it is replaced.
 bool saveParty(const Party& party);
+
+// Forgets what this run saw of the files.
+void resetPartyFiles();
 
 } // namespace valdoria

@@ -7,6 +7,7 @@
 #include "combatants/Gorak.hpp"
 #include "combatants/Mirel.hpp"
 #include "combatants/Varen.hpp"
+#include "game/PartyFiles.hpp"
 #include "random/Random.hpp"
 
 #include <utility>
@@ -21,6 +22,7 @@ void resetRunState() {
   resetVarenLevelUpOffset();
   resetGorakLevelUpOffset();
   resetMirelLevelUpOffset();
+  resetPartyFiles();
   resetConsole();
   resetClock();
 }

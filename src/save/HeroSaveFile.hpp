@@ -2,6 +2,7 @@
 
 #include "save/SmallFile.hpp"
 
+#include <optional>
 #include <string>
 
 namespace valdoria {
@@ -13,12 +14,12 @@ class Hero;
 // level, experience and the next level's threshold.
 //
 // Saving is false when anything on the way fails, and the file then holds
-// its old or its new record; with OldBytes::Kept its bytes go to NAME.bak.
-bool saveHero(const Hero& hero, const std::string& fileName, OldBytes old = OldBytes::Dropped,
-              const FileCalls& calls = systemFileCalls());
+// its old or its new record; `seen` as for replaceSmallFile.
+bool saveHero(const Hero& hero, const std::string& fileName,
+              std::optional<FileStamp>* seen = nullptr, const FileCalls& calls = systemFileCalls());
 
 // False, the hero unchanged, unless the file yields seven numbers; a loaded
-// hero starts at full HP and MP.
-bool loadHero(Hero& hero, const std::string& fileName);
+// hero starts at full HP and MP. `loaded` stamps the file read.
+bool loadHero(Hero& hero, const std::string& fileName, FileStamp* loaded = nullptr);
 
 } // namespace valdoria

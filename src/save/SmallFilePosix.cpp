@@ -1,31 +1,24 @@
-#include "save/SmallFile.hpp"
+#include "save/FileSystem.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <initializer_list>
-#include <istream>
 #include <memory>
-#include <optional>
-#include <streambuf>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 
 namespace valdoria {
 
@@ -35,46 +28,25 @@ namespace {
 int openAt(int directory, const char* name, int flags, mode_t mode) {
   return ::openat(directory, name, flags, mode);
 }
-constexpr FileOps kSystemOps{openAt,   ::write,     ::ftruncate, ::fsync,    ::close, ::fchown,
-                             ::fchmod, ::fsetxattr, ::linkat,    ::renameat, ::flock};
+#if defined(__linux__)
+constexpr auto setAttribute = ::fsetxattr;
+constexpr auto removeAttribute = ::fremovexattr;
+#else
+// Nothing but the mode and owner is carried where there are no attributes.
+int setAttribute(int, const char*, const void*, std::size_t, int) { return errno = ENOTSUP, -1; }
+int removeAttribute(int, const char*) { return errno = ENOTSUP, -1; }
+#endif
+constexpr FileOps kSystemOps{openAt,   ::fstatat,  ::write,  ::ftruncate,  ::fsync,
+                             ::close,  ::fchown,   ::fchmod, setAttribute, removeAttribute,
+                             ::linkat, ::renameat, ::flock};
 const FileCalls kSystemCalls{kSystemOps, kSystemOps, kSystemOps, kSystemOps};
 
-// Owns a descriptor. A close whose error counts goes through the calls.
-struct Descriptor {
-  int fd = -1;
-  Descriptor() = default;
-  explicit Descriptor(int fd) : fd(fd) {}
-  Descriptor(Descriptor&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    std::swap(fd, other.fd);
-    return *this;
-  }
-  ~Descriptor() {
-    if (fd >= 0)
-      ::close(fd);
-  }
-  // Never retried: the descriptor is gone after the first close, whatever it reports.
-  bool close(const FileOps& ops) { return ops.close(std::exchange(fd, -1)) == 0; }
-};
-
-// Whether `name` is, right now, the file open as `file`.
-bool nameLeadsTo(int directory, const std::string& name, int file) {
-  struct stat atName {};
-  struct stat opened {};
-  return ::fstatat(directory, name.c_str(), &atName, AT_SYMLINK_NOFOLLOW) == 0 &&
-         ::fstat(file, &opened) == 0 && atName.st_dev == opened.st_dev &&
-         atName.st_ino == opened.st_ino;
+bool sameFile(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
-
-// ---- Where the name leads ----
-
-// The directory that really holds the file, and its name and status there.
-struct Location {
-  Descriptor directory;
-  std::string name;
-  bool exists = false;
-  struct stat status {};
-};
+bool statAt(int directory, const char* name, struct stat& status) {
+  return ::fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) == 0;
+}
 
 // A trailing slash asks for a directory: its last part "." is never a file.
 std::deque<std::string> splitPath(const std::string& path) {
@@ -84,34 +56,60 @@ std::deque<std::string> splitPath(const std::string& path) {
   return parts;
 }
 
-Descriptor openDirectory(int directory, const char* name) {
-  return Descriptor(::openat(directory, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+// Linux opens a directory the user may only pass through.
+files::File openDirectory(int directory, const char* name) {
+#if defined(__linux__)
+  return files::File(::openat(directory, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+#else
+  return files::File(::openat(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+#endif
 }
+
+} // namespace
+
+const FileCalls& systemFileCalls() { return kSystemCalls; }
+
+namespace files {
+
+const Native File::kClosed = -1;
+File::File(Native native) : handle(native) {}
+File::File(File&& other) noexcept : handle(std::exchange(other.handle, kClosed)) {}
+File& File::operator=(File&& other) noexcept {
+  std::swap(handle, other.handle);
+  return *this;
+}
+File::~File() {
+  if (isOpen())
+    ::close(handle);
+}
+bool File::isOpen() const { return handle >= 0; }
+bool File::close(const FileOps& ops) { return ops.close(std::exchange(handle, kClosed)) == 0; }
 
 // Nothing when the name cannot be followed: a missing directory on the way,
 // over 40 links (a loop), or a link in a sticky, world-writable directory
 // that is neither the user's nor the directory owner's, as for the kernel.
-std::optional<Location> locate(const std::string& path) {
+std::optional<Place> locate(const std::string& path) {
   std::deque<std::string> parts = splitPath(path);
-  Location at{openDirectory(AT_FDCWD, "."), {}, false, {}};
+  Place at{openDirectory(AT_FDCWD, "."), {}, false};
+  struct stat status {};
   struct stat holder {};
-  for (int links = 0; at.directory.fd >= 0 && !parts.empty();) {
+  for (int links = 0; at.directory.isOpen() && !parts.empty();) {
     at.name = std::move(parts.front());
     parts.pop_front();
     if (at.name == "/")
       at.directory = openDirectory(AT_FDCWD, "/");
     if (at.name == "/" || (at.name == "." && !parts.empty()))
       continue;
-    if (::fstatat(at.directory.fd, at.name.c_str(), &at.status, AT_SYMLINK_NOFOLLOW) != 0)
+    if (!statAt(at.directory.native(), at.name.c_str(), status))
       return errno == ENOENT && parts.empty() ? std::optional(std::move(at)) : std::nullopt;
-    if (S_ISLNK(at.status.st_mode)) {
+    if (S_ISLNK(status.st_mode)) {
       std::string target(PATH_MAX, '\0');
       const ssize_t length =
-          ::readlinkat(at.directory.fd, at.name.c_str(), target.data(), target.size());
-      if (++links > 40 || ::fstat(at.directory.fd, &holder) != 0 || length <= 0 ||
+          ::readlinkat(at.directory.native(), at.name.c_str(), target.data(), target.size());
+      if (++links > 40 || ::fstat(at.directory.native(), &holder) != 0 || length <= 0 ||
           length >= PATH_MAX ||
           ((holder.st_mode & S_ISVTX) != 0 && (holder.st_mode & S_IWOTH) != 0 &&
-           at.status.st_uid != ::geteuid() && at.status.st_uid != holder.st_uid))
+           status.st_uid != ::geteuid() && status.st_uid != holder.st_uid))
         return std::nullopt;
       target.resize(static_cast<std::size_t>(length));
       const std::deque<std::string> targetParts = splitPath(target);
@@ -119,8 +117,8 @@ std::optional<Location> locate(const std::string& path) {
     } else if (parts.empty()) {
       at.exists = true;
       return at;
-    } else if (S_ISDIR(at.status.st_mode)) {
-      at.directory = openDirectory(at.directory.fd, at.name.c_str());
+    } else if (S_ISDIR(status.st_mode)) {
+      at.directory = openDirectory(at.directory.native(), at.name.c_str());
     } else {
       return std::nullopt;
     }
@@ -128,127 +126,73 @@ std::optional<Location> locate(const std::string& path) {
   return std::nullopt;
 }
 
-// Only a regular file is opened: without blocking or following a link, in
-// case the name changed since it was looked at, and checked once open.
-Descriptor openRegular(const FileOps& ops, const Location& at, int access, struct stat& status) {
-  if (!at.exists || !S_ISREG(at.status.st_mode))
-    return {};
-  Descriptor file(ops.openAt(at.directory.fd, at.name.c_str(),
-                             access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
-  if (file.fd < 0 || ::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode))
+bool sameDirectory(const Place& one, const Place& other) {
+  struct stat mine {};
+  struct stat theirs {};
+  return ::fstat(one.directory.native(), &mine) == 0 &&
+         ::fstat(other.directory.native(), &theirs) == 0 && sameFile(mine, theirs);
+}
+
+bool isTaken(const Place& at, const Name& name) {
+  struct stat status {};
+  return statAt(at.directory.native(), name.c_str(), status) || errno != ENOENT;
+}
+
+// Looked at first, as opening a device may act on it; opened without
+// blocking or following a link, in case the name changed meanwhile.
+File openRegular(const FileOps& ops, const Place& at, const Name& name, bool writing) {
+  struct stat status {};
+  const auto open = [&](int access) {
+    return statAt(at.directory.native(), name.c_str(), status) && S_ISREG(status.st_mode)
+               ? File(ops.openAt(at.directory.native(), name.c_str(),
+                                 access | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0))
+               : File();
+  };
+  File file = open(writing ? O_RDWR : O_RDONLY);
+  if (writing && !file.isOpen() && errno == EACCES)
+    file = open(O_WRONLY);
+  if (!file.isOpen() || ::fstat(file.native(), &status) != 0 || !S_ISREG(status.st_mode))
     return {};
   return file;
 }
 
-// A read error ends the input, as the end of the file does.
-struct DescriptorReadBuffer : std::streambuf {
-  explicit DescriptorReadBuffer(int fd) : fd(fd) {}
-  int_type underflow() override {
-    ssize_t count = -1;
-    while (count < 0 && (count = ::read(fd, buffer.data(), buffer.size())) < 0 && errno == EINTR) {
-    }
-    if (count <= 0)
-      return traits_type::eof();
-    setg(buffer.data(), buffer.data(), buffer.data() + count);
-    return traits_type::to_int_type(buffer.front());
-  }
-
-  int fd;
-  std::array<char, 4096> buffer{};
-};
-
-// ---- A save, in the order it runs ----
-
-enum class Outcome { Done, Failed, Refused };
-
-// The directory takes no new file, or none over another user's.
-bool refusedByDirectory(int error) {
-  return error == EACCES || error == EPERM || error == ENAMETOOLONG;
+bool leadsTo(const Place& at, const Name& name, const File& file) {
+  struct stat atName {};
+  struct stat opened {};
+  return statAt(at.directory.native(), name.c_str(), atName) &&
+         ::fstat(file.native(), &opened) == 0 && sameFile(atName, opened);
 }
 
-// "NAME.tmp-" and sixteen hex digits from the kernel's random source: no
-// other process can predict the name, nor take every name in advance.
-constexpr std::string_view kMarker = ".tmp-";
-constexpr std::size_t kRandomDigits = 16;
-
-std::string temporaryName(const std::string& name) {
-  std::uint64_t random = 0;
-  std::array<char, kRandomDigits + 1> digits{};
-  if (::getrandom(&random, sizeof random, 0) != sizeof random)
-    return {};
-  std::snprintf(digits.data(), digits.size(), "%016llx", static_cast<unsigned long long>(random));
-  return name + std::string(kMarker) + digits.data();
+bool stampOf(const File& file, FileStamp& stamp, std::uint64_t* links) {
+  struct stat status {};
+  if (::fstat(file.native(), &status) != 0)
+    return false;
+  stamp = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+           static_cast<std::int64_t>(status.st_size),
+           static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+  if (links != nullptr)
+    *links = static_cast<std::uint64_t>(status.st_nlink);
+  return true;
 }
 
-// A temporary file stays locked by its maker while in use, and the kernel
-// drops the lock when the maker dies, whatever process or namespace it ran
-// in: one that can be locked is a killed save's leftover.
-void removeLeftovers(const Location& at) {
-  Descriptor listing(::openat(at.directory.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  const std::unique_ptr<DIR, int (*)(DIR*)> stream(
-      listing.fd >= 0 ? ::fdopendir(listing.fd) : nullptr, ::closedir);
-  if (!stream)
-    return;
-  const int directory = std::exchange(listing.fd, -1);
-  const std::string prefix = at.name + std::string(kMarker);
-  while (const dirent* entry = ::readdir(stream.get())) {
-    const std::string_view name = entry->d_name;
-    struct stat status {};
-    if (name.size() != prefix.size() + kRandomDigits || !name.starts_with(prefix) ||
-        name.find_first_not_of("0123456789abcdef", prefix.size()) != std::string_view::npos ||
-        ::fstatat(directory, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(status.st_mode))
-      continue;
-    const Descriptor leftover(
-        ::openat(directory, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (leftover.fd >= 0 && ::flock(leftover.fd, LOCK_EX | LOCK_NB) == 0 &&
-        nameLeadsTo(directory, entry->d_name, leftover.fd))
-      ::unlinkat(directory, entry->d_name, 0);
+std::int64_t readAt(const File& file, std::int64_t offset, char* buffer, std::int64_t size) {
+  std::int64_t count = 0;
+  while (count < size) {
+    const ssize_t read =
+        ::pread(file.native(), buffer + count, static_cast<std::size_t>(size - count),
+                static_cast<off_t>(offset + count));
+    if (read == 0 || (read < 0 && errno != EINTR))
+      return read < 0 ? -1 : count;
+    count += read > 0 ? read : 0;
   }
+  return count;
 }
 
-// A new file beside the old, removed again unless it was put in place.
-struct Temporary {
-  int directory;
-  std::string name;
-  Descriptor file;
-  ~Temporary() {
-    if (!name.empty())
-      ::unlinkat(directory, name.c_str(), 0);
-  }
-};
-
-// The new file takes the old one's owner and group, its extended attributes
-// (the ACL among them), then its mode, which a change of owner may clear.
-// Refused where the process may not give one of them.
-Outcome adoptOwnerAttributesAndMode(const FileOps& ops, int from, int to, const struct stat& old) {
-  struct stat fresh {};
-  if (::fstat(to, &fresh) != 0)
-    return Outcome::Failed;
-  if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid) &&
-      ops.changeOwner(to, old.st_uid, old.st_gid) != 0)
-    return errno == EPERM ? Outcome::Refused : Outcome::Failed;
-  // Sized as they are, as most files have none; one changed meanwhile is refused.
-  const auto sized = [](ssize_t size) {
-    return std::vector<char>(size > 0 ? static_cast<std::size_t>(size) : 0);
-  };
-  const ssize_t listed = ::flistxattr(from, nullptr, 0);
-  std::vector<char> names = sized(listed);
-  if (listed < 0 ? errno != ENOTSUP : ::flistxattr(from, names.data(), names.size()) != listed)
-    return Outcome::Refused;
-  for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
-    std::vector<char> value = sized(::fgetxattr(from, &names[at], nullptr, 0));
-    if (::fgetxattr(from, &names[at], value.data(), value.size()) !=
-            static_cast<ssize_t>(value.size()) ||
-        ops.setAttribute(to, &names[at], value.data(), value.size(), 0) != 0)
-      return Outcome::Refused;
-  }
-  return ops.changeMode(to, old.st_mode & 07777) == 0 ? Outcome::Done : Outcome::Failed;
-}
-
-bool writeAll(const FileOps& ops, int file, std::string_view bytes) {
+bool writeAt(const FileOps& ops, const File& file, std::int64_t offset, std::string_view bytes) {
+  if (::lseek(file.native(), static_cast<off_t>(offset), SEEK_SET) != offset)
+    return false;
   while (!bytes.empty()) {
-    const ssize_t written = ops.write(file, bytes.data(), bytes.size());
+    const ssize_t written = ops.write(file.native(), bytes.data(), bytes.size());
     if (written <= 0 && (written == 0 || errno != EINTR))
       return false;
     bytes.remove_prefix(written > 0 ? static_cast<std::size_t>(written) : 0);
@@ -256,194 +200,222 @@ bool writeAll(const FileOps& ops, int file, std::string_view bytes) {
   return true;
 }
 
-// Writes the content of a new file: the record, or a copy's bytes.
-using Filler = std::function<bool(const FileOps& ops, int file)>;
+bool flush(const FileOps& ops, const File& file) { return ops.sync(file.native()) == 0; }
 
-// A new file with the owner, attributes and mode of `model` (-1: none),
-// filled, flushed and renamed over `target`. Refused where the directory
-// takes no new file, or the new one cannot carry what the old one has.
-Outcome putInPlace(const FileCalls& calls, const FileOps& ops, const Location& at,
-                   const std::string& target, int model, const struct stat& old,
-                   const Filler& fill) {
-  removeLeftovers(at);
-  // Owner-only until it has the old file's mode, which may be stricter.
-  Temporary fresh{at.directory.fd, {}, {}};
-  Descriptor& file = fresh.file;
-  for (int attempt = 0; attempt < 8 && file.fd < 0; ++attempt) {
-    const std::string name = temporaryName(at.name);
-    Descriptor made(name.empty() ? -1
-                                 : ops.openAt(at.directory.fd, name.c_str(),
-                                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                              model >= 0 ? 0600 : 0666));
-    if (made.fd < 0 && (name.empty() || errno != EEXIST))
-      return model >= 0 && refusedByDirectory(errno) ? Outcome::Refused : Outcome::Failed;
-    // Another save may have taken it for a leftover before the lock (and
-    // will remove it); a file system without locks goes without.
-    if (made.fd >= 0 && (ops.lock(made.fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) &&
-        nameLeadsTo(at.directory.fd, name, made.fd)) {
-      fresh.name = name;
-      file = std::move(made);
-    }
-  }
-  if (file.fd < 0)
-    return Outcome::Failed;
-  const Outcome adopted =
-      model >= 0 ? adoptOwnerAttributesAndMode(ops, model, file.fd, old) : Outcome::Done;
-  if (adopted != Outcome::Done)
-    return adopted;
-  if (!fill(ops, file.fd) || ops.sync(file.fd) != 0)
-    return Outcome::Failed;
-  if (ops.renameAt(at.directory.fd, fresh.name.c_str(), at.directory.fd, target.c_str()) != 0)
-    return model >= 0 && refusedByDirectory(errno) ? Outcome::Refused : Outcome::Failed;
-  fresh.name.clear();
-  // Closed only now, as its lock marks it in use; without the directory's
-  // flush the rename may be lost (a directory the user may not read stands).
-  const Descriptor listing(::openat(at.directory.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return file.close(ops) && (listing.fd < 0 || calls.directory.sync(listing.fd) == 0)
-             ? Outcome::Done
-             : Outcome::Failed;
+bool setLength(const FileOps& ops, const File& file, std::int64_t length) {
+  return ops.truncate(file.native(), static_cast<off_t>(length)) == 0;
 }
 
-// The old bytes copied to NAME.bak as a save is written, in bounded memory
-// and skipping holes: a damaged file may be huge, or sparse.
-bool copyAside(const FileCalls& calls, const Location& at, int existing, const struct stat& old) {
-  const Filler copy = [&](const FileOps& ops, int file) {
-    std::vector<char> buffer(65536);
-    for (off_t offset = 0; (offset = ::lseek(existing, offset, SEEK_DATA)) >= 0;) {
-      const ssize_t count = ::pread(existing, buffer.data(), buffer.size(), offset);
-      if (count <= 0 || ::lseek(file, offset, SEEK_SET) != offset ||
-          !writeAll(ops, file, {buffer.data(), static_cast<std::size_t>(count)}))
-        return false;
-      offset += count;
-    }
-    return errno == ENXIO && ops.truncate(file, old.st_size) == 0;
-  };
-  return putInPlace(calls, calls.backup, at, at.name + ".bak", existing, old, copy) ==
-         Outcome::Done;
-}
-
-// The old file itself as NAME.bak, through a hard link, every attribute
-// kept; refused where no link can be made.
-Outcome linkAside(const FileCalls& calls, const Location& at, int existing) {
-  const std::string backup = at.name + ".bak";
-  const int directory = at.directory.fd;
-  if (::unlinkat(directory, backup.c_str(), 0) != 0 && errno != ENOENT)
-    return Outcome::Failed;
-  if (calls.backup.linkAt(directory, at.name.c_str(), directory, backup.c_str(), 0) != 0)
-    return errno == EPERM || errno == EMLINK || errno == EXDEV || errno == ENOTSUP
-               ? Outcome::Refused
-               : Outcome::Failed;
-  return nameLeadsTo(directory, backup, existing) ? Outcome::Done : Outcome::Failed;
-}
-
-// The new bytes over the old, flushed, then the file cut to length: never
-// empty. Until the cut, old bytes may follow a shorter record, which ends in
-// a blank; loading reads seven numbers, so the file loads the new record.
-bool writeInPlace(const FileOps& ops, Descriptor& file, std::string_view bytes,
-                  const struct stat& old) {
-  std::string previous(bytes.size(), '\0');
-  const ssize_t kept = ::pread(file.fd, previous.data(), previous.size(), 0);
-  ::lseek(file.fd, 0, SEEK_SET); // a copy may have moved it
-  if (!writeAll(ops, file.fd, bytes)) {
-    const bool restored =
-        kept >= 0 && ::pwrite(file.fd, previous.data(), static_cast<std::size_t>(kept), 0) >= 0 &&
-        ::ftruncate(file.fd, old.st_size) == 0;
-    static_cast<void>(restored);
-    return false;
-  }
-  return ops.sync(file.fd) == 0 && ops.truncate(file.fd, static_cast<off_t>(bytes.size())) == 0 &&
-         ops.sync(file.fd) == 0 && file.close(ops);
-}
-
-} // namespace
-
-const FileCalls& systemFileCalls() { return kSystemCalls; }
-
-bool readSmallFile(const std::string& name, const std::function<bool(std::istream&)>& parse) {
-  const std::optional<Location> at = locate(name);
+bool copyAll(const FileOps& ops, const File& from, const File& to) {
   struct stat status {};
-  const Descriptor file = at ? openRegular(kSystemOps, *at, O_RDONLY, status) : Descriptor();
-  if (file.fd < 0)
+  std::vector<char> buffer(65536);
+  if (::fstat(from.native(), &status) != 0)
     return false;
-  DescriptorReadBuffer buffer(file.fd);
-  std::istream input(&buffer);
-  return parse(input);
-}
-
-bool replaceSmallFile(const std::string& name, std::string_view bytes, OldBytes keep,
-                      const FileCalls& calls) {
-  const Filler record = [bytes](const FileOps& ops, int file) {
-    return writeAll(ops, file, bytes);
-  };
-  const std::optional<Location> at = locate(name);
-  if (!at || !at->exists)
-    return at && putInPlace(calls, calls.temporary, *at, at->name, -1, {}, record) == Outcome::Done;
-  // Only what a plain open for writing accepts; read too, to undo a write
-  // in place that breaks off.
-  struct stat old {};
-  Descriptor existing = openRegular(calls.saveFile, *at, O_RDWR, old);
-  if (existing.fd < 0 && errno == EACCES)
-    existing = openRegular(calls.saveFile, *at, O_WRONLY, old);
-  if (existing.fd < 0)
-    return false;
-  // Every name must see the new bytes; a linked NAME.bak is not the player's.
-  const bool linkedBackup = nameLeadsTo(at->directory.fd, at->name + ".bak", existing.fd);
-  if (old.st_nlink - (linkedBackup ? 1 : 0) == 1) {
-    const Outcome linked =
-        keep == OldBytes::Kept ? linkAside(calls, *at, existing.fd) : Outcome::Done;
-    if (linked == Outcome::Failed ||
-        (linked == Outcome::Refused && !copyAside(calls, *at, existing.fd, old)))
-      return false;
-    keep = linked == Outcome::Refused ? OldBytes::Dropped : keep; // the copy is made
-    const Outcome replaced =
-        putInPlace(calls, calls.temporary, *at, at->name, existing.fd, old, record);
-    if (replaced != Outcome::Refused)
-      return replaced == Outcome::Done;
-    // Written in place after all: the link would see the new bytes.
-    if (keep == OldBytes::Kept)
-      ::unlinkat(at->directory.fd, (at->name + ".bak").c_str(), 0);
-  }
-  // In place: no new file allowed, or it cannot carry the owner or an
-  // attribute, or the file has more names.
-  return (keep == OldBytes::Dropped || copyAside(calls, *at, existing.fd, old)) &&
-         writeInPlace(calls.saveFile, existing, bytes, old);
-}
-
-PartyGuard::PartyGuard(Use use) : lock(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-  // Another game's save takes milliseconds: a lock held for seconds is no game's.
-  const int operation = (use == Use::Reading ? LOCK_SH : LOCK_EX) | LOCK_NB;
-  for (int tries = 300; lock >= 0 && ::flock(lock, operation) != 0; --tries) {
-    if (tries == 0 || (errno != EWOULDBLOCK && errno != EINTR)) {
-      ::close(std::exchange(lock, -1));
+  for (off_t offset = 0; offset < status.st_size;) {
+#if defined(__linux__)
+    // Holes are skipped: a damaged file may be huge, and sparse.
+    const off_t data = ::lseek(from.native(), offset, SEEK_DATA);
+    if (data < 0 && errno == ENXIO)
       break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    offset = data < 0 ? offset : data;
+#endif
+    const std::int64_t count =
+        readAt(from, offset, buffer.data(), static_cast<std::int64_t>(buffer.size()));
+    if (count <= 0 || !writeAt(ops, to, offset, {buffer.data(), static_cast<std::size_t>(count)}))
+      return false;
+    offset += static_cast<off_t>(count);
   }
-  if (use == Use::Reading)
-    return;
-  // Ignored, not held back: held, it would end the program as the guard goes.
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  ::sigaction(SIGXFSZ, &ignore, &previousFileSizeAction);
-  sigset_t deferred{};
-  sigemptyset(&deferred);
-  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE,
-                           SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR, SIGSTKFLT})
-    sigaddset(&deferred, signal);
-  // The real-time signals end the program too unless it handles them.
-  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
-    sigaddset(&deferred, signal);
-  ::pthread_sigmask(SIG_BLOCK, &deferred, &previousMask);
-  deferring = true;
+  return ops.truncate(to.native(), status.st_size) == 0;
 }
 
-PartyGuard::~PartyGuard() {
-  if (deferring) {
-    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-    ::sigaction(SIGXFSZ, &previousFileSizeAction, nullptr);
-  }
-  if (lock >= 0)
-    ::close(lock);
+// Without the directory's flush a rename may be lost; a directory the user
+// may not read stands.
+bool flushDirectory(const FileOps& ops, const Place& at) {
+  const File listing(ops.openAt(at.directory.native(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (!listing.isOpen())
+    return errno == EACCES;
+  return ops.sync(listing.native()) == 0;
 }
+
+Temporary::~Temporary() {
+  if (at != nullptr && !name.empty())
+    ::unlinkat(at->directory.native(), name.c_str(), 0);
+}
+
+// Locked at once, and the lock kept until it is in place: the kernel drops
+// it when its maker dies, whatever process or namespace that ran in, so an
+// unlocked one is a killed save's leftover.
+Outcome makeTemporary(const FileOps& ops, const Place& at, bool shared, Temporary& made) {
+  const int directory = at.directory.native();
+  made.at = &at;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    std::array<unsigned char, kTemporaryDigits / 2> random{};
+    if (::getentropy(random.data(), random.size()) != 0)
+      return Outcome::Failed;
+    made.name = withSuffix(at.name, kTemporaryMarker);
+    for (const unsigned char byte : random) {
+      made.name += "0123456789abcdef"[byte >> 4U];
+      made.name += "0123456789abcdef"[byte & 15U];
+    }
+    made.file =
+        File(ops.openAt(directory, made.name.c_str(),
+                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, shared ? 0666 : 0600));
+    if (!made.file.isOpen()) {
+      const int error = errno;
+      made.name.clear();
+      if (error == EEXIST)
+        continue;
+      return error == EACCES || error == EPERM || error == ENAMETOOLONG ? Outcome::Refused
+                                                                        : Outcome::Failed;
+    }
+    // Another save's clean-up may have taken it for a leftover before the
+    // lock, and removes it; a file system without locks goes without.
+    struct stat atName {};
+    struct stat opened {};
+    if (ops.lock(made.file.native(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+      continue;
+    if (ops.statAt(directory, made.name.c_str(), &atName, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::fstat(made.file.native(), &opened) != 0)
+      return Outcome::Failed;
+    if (sameFile(atName, opened))
+      return Outcome::Done;
+    made.name.clear(); // the name is another file's now
+  }
+  return Outcome::Failed;
+}
+
+#if defined(__linux__)
+// The names of a file's extended attributes (none where there are none).
+std::optional<std::vector<char>> attributeNames(int file) {
+  const ssize_t size = ::flistxattr(file, nullptr, 0);
+  if (size < 0)
+    return errno == ENOTSUP ? std::optional(std::vector<char>()) : std::nullopt;
+  std::vector<char> names(static_cast<std::size_t>(size));
+  return ::flistxattr(file, names.data(), names.size()) == size ? std::optional(names)
+                                                                : std::nullopt;
+}
+
+bool hasName(const std::vector<char>& names, const char* name) {
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
+    if (std::strcmp(&names[at], name) == 0)
+      return true;
+  }
+  return false;
+}
+
+// Exactly `from`'s attributes: an ACL `to` inherited from the directory's
+// default ACL would give access the old file never gave.
+bool adoptAttributes(const FileOps& ops, int to, int from) {
+  const std::optional<std::vector<char>> theirs = attributeNames(from);
+  const std::optional<std::vector<char>> mine = attributeNames(to);
+  if (!theirs || !mine)
+    return false;
+  for (std::size_t at = 0; at < mine->size(); at += std::strlen(&(*mine)[at]) + 1) {
+    if (!hasName(*theirs, &(*mine)[at]) && ops.removeAttribute(to, &(*mine)[at]) != 0)
+      return false;
+  }
+  for (std::size_t at = 0; at < theirs->size(); at += std::strlen(&(*theirs)[at]) + 1) {
+    const char* name = &(*theirs)[at];
+    std::vector<char> value(
+        static_cast<std::size_t>(std::max<ssize_t>(::fgetxattr(from, name, nullptr, 0), 0)));
+    if (::fgetxattr(from, name, value.data(), value.size()) != static_cast<ssize_t>(value.size()) ||
+        ops.setAttribute(to, name, value.data(), value.size(), 0) != 0)
+      return false;
+  }
+  return true;
+}
+#else
+bool adoptAttributes(const FileOps&, int, int) { return true; }
+#endif
+
+// Owner and group first, then the attributes (the ACL among them), then the
+// mode, which a change of owner may clear.
+Outcome adopt(const FileOps& ops, const File& to, const File& from, bool orPrivate) {
+  struct stat old {};
+  struct stat fresh {};
+  if (::fstat(from.native(), &old) != 0 || ::fstat(to.native(), &fresh) != 0)
+    return Outcome::Failed;
+  bool exact = (fresh.st_uid == old.st_uid && fresh.st_gid == old.st_gid) ||
+               ops.changeOwner(to.native(), old.st_uid, old.st_gid) == 0;
+  if (!exact && errno != EPERM)
+    return Outcome::Failed;
+  exact = exact && adoptAttributes(ops, to.native(), from.native());
+  if (!exact && !orPrivate)
+    return Outcome::Refused;
+  // Else the user's alone: no ACL, no group or other bits.
+  if (!exact && ops.removeAttribute(to.native(), "system.posix_acl_access") != 0 &&
+      errno != ENODATA && errno != ENOTSUP)
+    return Outcome::Failed;
+  return ops.changeMode(to.native(), old.st_mode & (exact ? 07777 : 0600)) == 0 ? Outcome::Done
+                                                                                : Outcome::Failed;
+}
+
+Outcome putOver(const FileOps& ops, Temporary& fresh) {
+  const int directory = fresh.at->directory.native();
+  if (ops.renameAt(directory, fresh.name.c_str(), directory, fresh.at->name.c_str()) != 0)
+    return errno == EACCES || errno == EPERM || errno == EBUSY || errno == EXDEV ? Outcome::Refused
+                                                                                 : Outcome::Failed;
+  fresh.name.clear();
+  return fresh.file.close(ops) ? Outcome::Done : Outcome::Failed;
+}
+
+Outcome linkAs(const FileOps& ops, const Place& at, const Name& from, const Name& to) {
+  const int directory = at.directory.native();
+  if (ops.linkAt(directory, from.c_str(), directory, to.c_str(), 0) == 0)
+    return Outcome::Done;
+  return errno == EPERM || errno == EMLINK || errno == ENOTSUP ? Outcome::Refused : Outcome::Failed;
+}
+
+bool removeName(const Place& at, const Name& name) {
+  return ::unlinkat(at.directory.native(), name.c_str(), 0) == 0;
+}
+
+// A second name made, then the first taken away (as the temporary goes):
+// never over another file. Where no link can be made, renamed to the name
+// while it is free.
+Outcome putBeside(const FileOps& ops, Temporary& fresh, const Name& name) {
+  const Outcome linked = linkAs(ops, *fresh.at, fresh.name, name);
+  if (linked == Outcome::Failed)
+    return errno == EEXIST ? Outcome::Refused : Outcome::Failed;
+  if (linked == Outcome::Refused) {
+    const int directory = fresh.at->directory.native();
+    if (isTaken(*fresh.at, name))
+      return Outcome::Refused;
+    if (ops.renameAt(directory, fresh.name.c_str(), directory, name.c_str()) != 0)
+      return Outcome::Failed;
+    fresh.name.clear();
+  }
+  return fresh.file.close(ops) ? Outcome::Done : Outcome::Failed;
+}
+
+// A name the user could not remove (another user's file in a sticky
+// directory) is passed over unopened, however many there are.
+void removeUnheld(const Place& at, const std::function<bool(const Name&)>& isLeftover) {
+  const int directory = ::openat(at.directory.native(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::unique_ptr<DIR, int (*)(DIR*)> stream(
+      directory >= 0 ? ::fdopendir(directory) : nullptr, ::closedir);
+  struct stat holder {};
+  if (!stream || ::fstat(directory, &holder) != 0) {
+    if (!stream && directory >= 0)
+      ::close(directory);
+    return;
+  }
+  const uid_t user = ::geteuid();
+  const bool sticky = (holder.st_mode & S_ISVTX) != 0 && user != 0 && holder.st_uid != user;
+  while (const dirent* entry = ::readdir(stream.get())) {
+    struct stat status {};
+    if (!isLeftover(entry->d_name) || !statAt(directory, entry->d_name, status) ||
+        !S_ISREG(status.st_mode) || (sticky && status.st_uid != user))
+      continue;
+    const File leftover(
+        ::openat(directory, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat opened {};
+    if (leftover.isOpen() && ::flock(leftover.native(), LOCK_EX | LOCK_NB) == 0 &&
+        ::fstat(leftover.native(), &opened) == 0 && sameFile(status, opened))
+      ::unlinkat(directory, entry->d_name, 0);
+  }
+}
+
+} // namespace files
 
 } // namespace valdoria

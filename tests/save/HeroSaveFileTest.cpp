@@ -109,6 +109,7 @@ TEST_F(HeroSaveFileTest, ALinkIsFollowedAndStays) {
   ASSERT_TRUE(loadHero(loaded, "Varen.txt"));
   EXPECT_EQ(loaded.getLevel(), 4);
   ASSERT_TRUE(saveHero(varen, "Varen.txt"));
+  removeLeftovers({"Varen.txt"});
   EXPECT_TRUE(fs::is_symlink(workDirectory() / "Varen.txt"));
   EXPECT_TRUE(fs::is_symlink(workDirectory() / "saves/current"));
   EXPECT_EQ(readFile("saves/slots/real.txt"), "1000 60 43 29 1 0 100 ");

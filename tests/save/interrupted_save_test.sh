@@ -47,7 +47,7 @@ play() {
   local as=()
   [ -z "$user" ] || as=(setpriv --reuid="$user" --regid=nogroup --clear-groups)
   (cd "$play" && exec "$@" "${as[@]}" env TZ=UTC LD_PRELOAD="$faketime_library" \
-    FAKETIME='2026-01-01 00:00:36' "$game" <<<"$input" >"$work/stdout" 2>&1)
+    FAKETIME='2026-01-01 00:00:36' "$game" <<<"$input" >"$play.out" 2>&1)
 }
 
 # Each file loads its old or its new numbers ("either"), holds exactly the
@@ -57,7 +57,8 @@ expect_files() {
   local label=$1 name content
   shift
   for name in Varen.txt Gorak.txt Mirel.txt; do
-    content=$(cat "$play/$name" 2>/dev/null) || content='(missing)'
+    content='(missing)'
+    [ ! -e "$play/$name" ] || content=$(<"$play/$name")
     case $1 in
     before) [ "$content" = "${before[$name]}" ] ;;
     after) [ "$content" = "${after[$name]}" ] ;;
@@ -65,8 +66,8 @@ expect_files() {
     # A record ends in a blank, so new numbers followed by old bytes load as new.
     *) [ "$content" = "${before[$name]}" ] || [[ "$content" == "${after[$name]}"* ]] ;;
     esac || fail "$label: $name is '$content', expected the $1 one"
-    [ ! -e "$play/$name.bak" ] || [ "$(cat "$play/$name.bak")" = "${before[$name]}" ] ||
-      fail "$label: $name.bak is '$(cat "$play/$name.bak")'"
+    [ ! -e "$play/$name.bak" ] || [ "$(<"$play/$name.bak")" = "${before[$name]}" ] ||
+      fail "$label: $name.bak is '$(<"$play/$name.bak")'"
     shift
   done
   if [ "${1-}" = only ] && [ "$(entries "$play" | sed 's/[^ ]*\.bak //g')" != "Gorak.txt Mirel.txt Varen.txt " ]; then
@@ -97,23 +98,42 @@ save_calls() {
              guards && $1 ~ /^[a-z_0-9]+$/ { print $1, count[$1] }' "$work/calls"
 }
 
-# SIGKILL at each system call of the save laid out by "$@".
+# SIGKILL at the $when-th call of $call in a copy of the directory $template,
+# then the next run; a point reached, and each failure, is a line in a file.
+kill_at() {
+  local label="$1, killed at $2 #$3" failures=0
+  play=$template.$2.$3
+  cp -a "$template" "$play"
+  play strace -qq -o /dev/null -e "trace=$2" -e "inject=$2:signal=KILL:when=$3" 2>/dev/null
+  [ $? -eq 137 ] || return 0 # a call the traced run did not reach: the save was done
+  echo >>"$work/points"
+  expect_files "$label" either either either
+  if ! play || [[ $(<"$play.out") != *$'\nData saved.\n'* ]]; then
+    fail "$label: the next run did not save"
+  fi
+  expect_files "$label, next run" any any any only
+  [ "$failures" -eq 0 ] || echo >>"$work/failed"
+}
+
+# SIGKILL at each system call of the save laid out by "$@", a few at a time:
+# the runs mostly wait for the disk.
 kill_everywhere() {
-  local label=$1 call when points=0
+  local label=$1 call when points running=0
   shift
   new_play_directory "$@"
+  template=$play
+  : >"$work/points"
+  : >"$work/failed"
   while read -r call when; do
-    new_play_directory "$@"
-    play strace -qq -o /dev/null -e "trace=$call" -e "inject=$call:signal=KILL:when=$when" \
-      2>/dev/null
-    [ $? -eq 137 ] || continue # a call the traced run did not reach: the save was done
-    points=$((points + 1))
-    expect_files "$label, killed at $call #$when" either either either
-    if ! play || ! grep -q '^Data saved\.$' "$work/stdout"; then
-      fail "$label, killed at $call #$when: the next run did not save"
+    kill_at "$label" "$call" "$when" &
+    if [ $((running += 1)) -ge 4 ]; then
+      wait -n
+      running=$((running - 1))
     fi
-    expect_files "$label, killed at $call #$when, next run" any any any only
   done < <(new_play_directory "$@" && save_calls)
+  wait
+  points=$(wc -l <"$work/points")
+  failures=$((failures + $(wc -l <"$work/failed")))
   [ "$points" -gt 20 ] || fail "$label: only $points system calls in the save"
   report "SIGKILL at each of $points system calls of a save, $label"
 }

@@ -3,7 +3,8 @@
 # in directories that take no new file from it: one it may not write to, and
 # a sticky shared one where the files are another user's. The files are
 # written in place, with their owner, group and mode, and nothing is left
-# beside them. A file the user may not write is a failed save.
+# beside them; names like a save's temporary files that another user left
+# there are not touched. A file the user may not write is a failed save.
 #
 #   tests/save/shared_directory_test.sh path/to/valdoria
 #
@@ -28,6 +29,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
+planted=
 # A copy nobody may run, wherever the build is.
 cp "$game" "$work/valdoria"
 chmod 755 "$work/valdoria"
@@ -36,8 +38,8 @@ chmod 755 "$work/valdoria"
 source "$(dirname "$0")/one_battle.sh"
 
 # Lays out a directory with mode $2 and owner $3, holding the three files
-# with mode $4 and owner $5, then plays as nobody; the frozen clock goes to
-# the game alone.
+# with mode $4 and owner $5 and root's files named in $planted, then plays
+# as nobody; the frozen clock goes to the game alone.
 play() {
   local label=$1 name
   play=$work/$label
@@ -46,6 +48,9 @@ play() {
     printf '%s' "${before[$name]}" >"$play/$name"
     chmod "$4" "$play/$name"
     chown "$5" "$play/$name"
+  done
+  for name in $planted; do
+    printf '%s' "${before[Varen.txt]}" >"$play/$name"
   done
   chmod "$2" "$play"
   chown "$3" "$play"
@@ -68,7 +73,7 @@ expect_files() {
     [ "$content" = "$wanted" ] || fail "$label: $name is '$content', expected the $1 one"
     shift
   done
-  [ "$(entries "$play")" = "Gorak.txt Mirel.txt Varen.txt " ] ||
+  [ "$(entries "$play")" = "Gorak.txt Mirel.txt Varen.txt ${planted:+$planted }" ] ||
     fail "$label: more than the save files: $(entries "$play")"
   [ "$(stat -c '%n %i %U:%G %a' "$play"/*.txt)" = "$inodes" ] ||
     fail "$label: files replaced, or their owner or mode changed: $(stat -c '%n %i %U:%G %a' "$play"/*.txt)"
@@ -79,10 +84,12 @@ grep -q '^Data saved\.$' "$work/stdout" || fail "not-writable: no \"Data saved.\
 expect_files not-writable after after after
 report "a directory the player may not write to"
 
+planted=Varen.txt.tmp-0123456789abcdef
 play sticky-shared 1777 root:root 666 root:root
 grep -q '^Data saved\.$' "$work/stdout" || fail "sticky-shared: no \"Data saved.\""
 expect_files sticky-shared after after after
 report "a sticky shared directory, the files another user's"
+planted=
 
 play read-only 777 root:root 444 nobody:nogroup
 grep -q '^Unable to save data\.$' "$work/stdout" || fail "read-only: no \"Unable to save data.\""

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <filesystem>
+#include <istream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +17,7 @@ namespace valdoria::testing {
 // One step of a save made to fail, once, on one file: each platform's
 // failure table makes its own calls fail among these.
 // clang-format off
-enum class Step { Open, Truncate, Write, Sync, Close, ChangeOwner, ChangeMode, SetAttribute, Link, Rename, Replace, Move };
+enum class Step { Open, Stat, Truncate, Write, Sync, Close, ChangeOwner, ChangeMode, SetAttribute, RemoveAttribute, Link, Rename, Replace, Move };
 // clang-format on
 enum class On { SaveFile, Temporary, Directory, Backup };
 struct Fault {
@@ -59,21 +60,32 @@ protected:
     GameTest::TearDown();
   }
 
-  // Saves through `calls` with `faults` pending; every fault must be met, and
-  // Varen.txt and Varen.txt.bak hold what the row says, with no file beside
-  // them but the row's own `others`.
-  void saveAndExpect(const FileCalls& calls, const std::vector<Fault>& faults, OldBytes keep,
-                     bool saved, After after, bool backup, std::size_t others) {
+  // Saves through `calls` with `faults` pending, the file loaded first where
+  // `seen`; every fault must be met, Varen.txt holds what the row says, the
+  // copy named `kept` (none: "") the old numbers, and no file is beside them
+  // but the row's own `others`. A save that succeeds has seen its own file.
+  void saveAndExpect(const FileCalls& calls, const std::vector<Fault>& faults, bool seen,
+                     bool saved, After after, const std::string& kept, std::size_t others) {
+    std::optional<FileStamp> stamp;
+    FileStamp loaded;
+    if (Varen reader; seen && loadHero(reader, "Varen.txt", &loaded))
+      stamp = loaded;
     pendingFaults = faults;
-    EXPECT_EQ(saveHero(varen, "Varen.txt", keep, calls), saved);
+    EXPECT_EQ(saveHero(varen, "Varen.txt", &stamp, calls), saved);
     EXPECT_TRUE(pendingFaults.empty()) << "a step that should have failed was never taken";
     const std::string expected[] = {kOldContent, kNewContent, ""};
     EXPECT_EQ(fileExists("Varen.txt"), after != After::Gone);
     EXPECT_EQ(readFile("Varen.txt"), expected[static_cast<int>(after)]);
-    EXPECT_EQ(readFile("Varen.txt.bak"), backup ? kOldContent : "");
+    if (!kept.empty()) {
+      EXPECT_EQ(readFile(kept), kOldContent);
+    }
+    const auto anything = [](std::istream&) { return true; };
+    if (saved && readSmallFile("Varen.txt", anything, &loaded)) {
+      EXPECT_EQ(stamp, loaded);
+    }
     const std::vector<std::filesystem::path> left(
         std::filesystem::directory_iterator(workDirectory()), {});
-    EXPECT_EQ(left.size(), (after == After::Gone ? 0U : 1U) + (backup ? 1U : 0U) + others)
+    EXPECT_EQ(left.size(), (after == After::Gone ? 0U : 1U) + (kept.empty() ? 0U : 1U) + others)
         << "something left behind";
   }
 

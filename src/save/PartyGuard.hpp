@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+
+namespace valdoria {
+
+// Held while the party is read or written: two games in one directory never
+// mix two battles' heroes (shared to read, exclusive to write; a lock
+// refused, or held for seconds, is done without). While writing, signals
+// that end or stop the program (Ctrl-C, Ctrl-Z, SIGTERM, SIGHUP...) wait
+// until it goes, and a file-size limit makes the write fail instead.
+class PartyGuard {
+public:
+  enum class Use { Reading, Writing };
+
+  explicit PartyGuard(Use use);
+  PartyGuard(const PartyGuard&) = delete;
+  PartyGuard& operator=(const PartyGuard&) = delete;
+  ~PartyGuard();
+
+private:
+  struct Held; // each platform's own
+  std::unique_ptr<Held> held;
+};
+
+} // namespace valdoria
