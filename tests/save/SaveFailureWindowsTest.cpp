@@ -13,6 +13,7 @@ namespace valdoria {
 namespace {
 
 using testing::After;
+using testing::Copies;
 using testing::Fault;
 using testing::On;
 using testing::Step;
@@ -67,9 +68,6 @@ constexpr const char* kLeftover = "Varen.txt.tmp-0123456789abcdef";
 // Varen.txt before the save; a killed save's leftover beside it is removed
 // unless a running save holds it open or has marked it.
 enum class Before { Missing, Own, ReadOnly, Linked, Dangling, Leftover, Held, Marked };
-
-// What the copy names hold before the save.
-enum class Copies { None, ADirectory, OtherBytes, SameBytes, AllNine };
 
 struct Case {
   const char* what;
@@ -131,13 +129,9 @@ TEST_F(SaveFailureWindowsTest, EveryFailingStepLeavesTheFileOldOrNew) {
       {"in place, flush fails", Own, None, true, {{Open, Temporary, kDenied}, {Sync, SaveFile, kBroken}}, false, New, none},
       {"in place, cut fails", Own, None, true, {{Open, Temporary, kDenied}, {Truncate, SaveFile, kBroken}}, false, New, none},
       {"kept", Own, None, false, {}, true, New, bak},
-      {"kept, nothing to keep", Missing, None, false, {}, true, New, none},
       {"kept, in place", Own, None, false, {{Open, Temporary, kDenied}}, true, New, bak},
       {"kept, a second name", Linked, None, false, {}, true, New, bak},
       {"kept beside a directory", Own, ADirectory, false, {}, true, New, "Varen.txt.bak.2"},
-      {"kept beside another copy", Own, OtherBytes, false, {}, true, New, "Varen.txt.bak.2"},
-      {"kept already", Own, SameBytes, false, {}, true, New, bak},
-      {"all copy names taken", Own, AllNine, false, {}, false, Old, none},
       {"kept, no link allowed", Own, None, false, {{Link, Backup, kNoLinks}}, true, New, bak},
       {"kept, then replacing refused", Own, None, false, {{Replace, Temporary, ERROR_UNABLE_TO_REMOVE_REPLACED}}, true, New, bak},
       {"copy not made", Own, None, false, {{Link, Backup, kNoLinks}, {Open, Backup, ERROR_DISK_FULL}}, false, Old, none},
@@ -172,15 +166,7 @@ TEST_F(SaveFailureWindowsTest, EveryFailingStepLeavesTheFileOldOrNew) {
         (test.before != Linked || CreateHardLinkA("Varen.link", "Varen.txt", nullptr)) &&
         (test.before != ReadOnly || SetFileAttributesA("Varen.txt", FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(prepared);
-    std::size_t planted = test.copies == ADirectory && CreateDirectoryA(bak, nullptr) ? 1 : 0;
-    for (int number = 1; number <= (test.copies == AllNine ? 9 : 1); ++number) {
-      if (test.copies != OtherBytes && test.copies != AllNine)
-        break;
-      writeFile(number == 1 ? bak : bak + ("." + std::to_string(number)), "1 2 3 4 5 6 7 ");
-      ++planted;
-    }
-    if (test.copies == SameBytes)
-      writeFile(bak, kOldContent);
+    const std::size_t planted = plantCopies(test.copies);
     if (leftover)
       removeLeftovers({"Varen.txt"});
 
