@@ -72,13 +72,16 @@ bool endsWithSummary(const std::string& output) {
          output.find('\n', lineStart + 1) == output.size() - 1;
 }
 
-// The save files, and the kept copies of files a battle never read.
+// The save files, and their kept copies: NAME.bak, NAME.bak.2 to NAME.bak.9.
 bool onlySaveFilesLeft() {
   for (const auto& entry :
        std::filesystem::directory_iterator(valdoria::fuzzing::workDirectory())) {
     std::string name = entry.path().filename().string();
-    if (name.ends_with(".bak")) {
-      name.resize(name.size() - 4);
+    const std::size_t kept = name.rfind(".bak");
+    if (kept != std::string::npos &&
+        (kept + 4 == name.size() || (kept + 6 == name.size() && name[kept + 4] == '.' &&
+                                     name[kept + 5] >= '2' && name[kept + 5] <= '9'))) {
+      name.resize(kept);
     }
     if (name != kSaveFiles[0] && name != kSaveFiles[1] && name != kSaveFiles[2]) {
       return false;

@@ -24,7 +24,7 @@ struct FileOps {
   int (*closeHandle)(void* file);
   int (*replaceFile)(const wchar_t* replaced, const wchar_t* replacement);
   int (*moveFile)(const wchar_t* from, const wchar_t* to, unsigned long flags);
-  int (*deleteFile)(const wchar_t* path);
+  int (*createHardLink)(const wchar_t* link, const wchar_t* target);
 };
 #else
 // The system calls a save makes on one file.

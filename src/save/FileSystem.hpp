@@ -60,7 +60,7 @@ bool sameDirectory(const Place& one, const Place& other);
 bool isTaken(const Place& at, const Name& name);
 // A regular file and nothing else, to read, or to write (and read where allowed).
 File openRegular(const FileOps& ops, const Place& at, const Name& name, bool writing);
-// Whether `name` is the file open as `file`, which has this many names.
+// Whether `name` is, right now, the file open as `file`.
 bool leadsTo(const Place& at, const Name& name, const File& file);
 bool stampOf(const File& file, FileStamp& stamp, std::uint64_t* links = nullptr);
 

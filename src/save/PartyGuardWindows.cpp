@@ -1,6 +1,9 @@
 #include "save/PartyGuard.hpp"
 
+#include "save/FileSystem.hpp"
+
 #include <string>
+#include <utility>
 
 #include <windows.h>
 
@@ -22,40 +25,11 @@ BOOL WINAPI holdBackTheEnd(DWORD event) {
   ReleaseSRWLockExclusive(&writers);
   if (!writing)
     return FALSE; // Windows' own handler ends the program now
-  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
-    return TRUE;
-  // The program ends as soon as this returns, so it does not: the last
-  // guard ends the program instead, within the seconds Windows allows.
-  Sleep(INFINITE);
+  // The others end the program as this returns: the last guard ends it
+  // instead, within the seconds Windows allows.
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+    Sleep(INFINITE);
   return TRUE;
-}
-
-// One mutex a folder, named after its volume and its number there however
-// it is reached, seen by every session's games; one another user made may be
-// closed to this one: then there is no lock. A game's save takes
-// milliseconds: a lock held for seconds is no game's.
-HANDLE lockFolder() {
-  const HANDLE folder =
-      CreateFileW(L".", FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  BY_HANDLE_FILE_INFORMATION information{};
-  const bool known = folder != INVALID_HANDLE_VALUE &&
-                     GetFileInformationByHandle(folder, &information) != 0;
-  if (folder != INVALID_HANDLE_VALUE)
-    CloseHandle(folder);
-  if (!known)
-    return nullptr;
-  const std::wstring name = L"Global\\valdoria-party-" +
-                            std::to_wstring(information.dwVolumeSerialNumber) + L"-" +
-                            std::to_wstring(information.nFileIndexHigh) + L"-" +
-                            std::to_wstring(information.nFileIndexLow);
-  const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-  const DWORD waited = mutex == nullptr ? WAIT_FAILED : WaitForSingleObject(mutex, 3000);
-  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
-    return mutex;
-  if (mutex != nullptr)
-    CloseHandle(mutex);
-  return nullptr;
 }
 
 } // namespace
@@ -65,14 +39,28 @@ struct PartyGuard::Held {
   bool deferring = false;
 };
 
-// A mutex has no shared side: reading games, too, take turns, for the
-// moment a load lasts.
+// One mutex a folder, named after its volume and its number there however it
+// is reached, seen by every session's games; one another user made may be
+// closed to this one: then there is no lock. A game's save takes
+// milliseconds: a lock held for seconds is no game's. A mutex has no shared
+// side: reading games, too, take turns, for the moment a load lasts.
 PartyGuard::PartyGuard(Use use) : held(std::make_unique<Held>()) {
-  held->lock = lockFolder();
-  if (use == Use::Reading)
-    return;
+  const files::File folder(CreateFileW(
+      L".", FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION about{};
+  if (folder.isOpen() && GetFileInformationByHandle(folder.native(), &about) != 0)
+    held->lock = CreateMutexW(
+        nullptr, FALSE,
+        (L"Global\\valdoria-party-" + std::to_wstring(about.dwVolumeSerialNumber) + L"-" +
+         std::to_wstring(about.nFileIndexHigh) + L"-" + std::to_wstring(about.nFileIndexLow))
+            .c_str());
+  const DWORD waited =
+      held->lock == nullptr ? WAIT_OBJECT_0 : WaitForSingleObject(held->lock, 3000);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED)
+    CloseHandle(std::exchange(held->lock, nullptr));
   static const bool handling = SetConsoleCtrlHandler(holdBackTheEnd, TRUE) != 0;
-  if (!handling)
+  if (use == Use::Reading || !handling)
     return;
   AcquireSRWLockExclusive(&writers);
   ++liveWriters;

@@ -22,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using testing::After;
+using testing::Copies;
 using testing::Fault;
 using testing::On;
 using testing::Step;
@@ -71,9 +72,6 @@ constexpr uid_t kNobody = 65534;
 // Varen.txt before the save: missing, the user's own, another user's, or
 // the user's with a second name.
 enum class Before { Missing, Own, Foreign, Linked };
-
-// What the copy names hold before the save.
-enum class Copies { None, ADirectory, OtherBytes, SameBytes, AllNine };
 
 struct Case {
   const char* what;
@@ -204,21 +202,7 @@ TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldOrNew) {
       attributes = ::setxattr("Varen.txt", "user.valdoria", "kept", 4, 0) == 0;
       ASSERT_EQ(::stat("Varen.txt", &before), 0);
     }
-    std::size_t planted = 0;
-    if (test.copies == Copies::ADirectory) {
-      planted = fs::create_directory("Varen.txt.bak") ? 1 : 0;
-    }
-    for (int number = 1; number <= (test.copies == Copies::AllNine ? 9 : 1); ++number) {
-      if (test.copies != Copies::OtherBytes && test.copies != Copies::AllNine) {
-        break;
-      }
-      writeFile(number == 1 ? "Varen.txt.bak" : "Varen.txt.bak." + std::to_string(number),
-                "1 2 3 4 5 6 7 ");
-      ++planted;
-    }
-    if (test.copies == Copies::SameBytes) {
-      writeFile("Varen.txt.bak", kOldContent);
-    }
+    const std::size_t planted = plantCopies(test.copies);
 
     saveAndExpect(kFaultyCalls, test.faults, test.seen, test.saved, test.after, test.kept,
                   planted + (test.before == Before::Linked ? 1 : 0));

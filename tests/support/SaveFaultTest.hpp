@@ -44,6 +44,9 @@ inline std::optional<int> takeFault(Step step, On on) {
 // Varen.txt after the save: the old or the new numbers, or no file.
 enum class After { Old, New, Gone };
 
+// What the copy names hold before the save.
+enum class Copies { None, ADirectory, OtherBytes, SameBytes, AllNine };
+
 // A failure table's row: Varen's new numbers saved over the old ones with
 // some steps made to fail.
 class SaveFaultTest : public GameTest {
@@ -87,6 +90,18 @@ protected:
         std::filesystem::directory_iterator(workDirectory()), {});
     EXPECT_EQ(left.size(), (after == After::Gone ? 0U : 1U) + (kept.empty() ? 0U : 1U) + others)
         << "something left behind";
+  }
+
+  // Lays out the copy names; how many entries that makes beside the copy
+  // that is to hold the old numbers.
+  std::size_t plantCopies(Copies copies) const {
+    if (copies == Copies::ADirectory)
+      return std::filesystem::create_directory(workDirectory() / "Varen.txt.bak") ? 1 : 0;
+    const int count = copies == Copies::AllNine ? 9 : copies == Copies::None ? 0 : 1;
+    for (int number = 1; number <= count; ++number)
+      writeFile(number == 1 ? "Varen.txt.bak" : "Varen.txt.bak." + std::to_string(number),
+                copies == Copies::SameBytes ? kOldContent : "1 2 3 4 5 6 7 ");
+    return copies == Copies::SameBytes ? 0 : static_cast<std::size_t>(count);
   }
 
   // Nothing left of the previous row.

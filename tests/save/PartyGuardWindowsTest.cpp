@@ -1,4 +1,4 @@
-#include "save/SmallFile.hpp"
+#include "save/PartyGuard.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ constexpr DWORD kPastTheGuard = 3;
 
 // Ctrl-C while the party is written ends the program once the save is over
 // (the mark made), as Windows' own handler would end it.
-TEST(SmallFileWindowsTest, CtrlCWhileWritingEndsTheProgramOnceTheGuardIsGone) {
+TEST(PartyGuardWindowsTest, CtrlCWhileWritingEndsTheProgramOnceTheGuardIsGone) {
   std::wstring child(MAX_PATH, L'\0');
   child.resize(GetEnvironmentVariableW(kChildRun, child.data(), MAX_PATH));
   if (!child.empty()) {
@@ -55,7 +55,7 @@ TEST(SmallFileWindowsTest, CtrlCWhileWritingEndsTheProgramOnceTheGuardIsGone) {
 
 // Two games in one folder: while one writes the party, the other waits to
 // read or write it (here a thread, which owns a lock as a process does).
-TEST(SmallFileWindowsTest, AnotherGameWaitsWhileOneWrites) {
+TEST(PartyGuardWindowsTest, AnotherGameWaitsWhileOneWrites) {
   using Clock = std::chrono::steady_clock;
   std::optional<PartyGuard> writing(std::in_place, PartyGuard::Use::Writing);
   Clock::time_point entered;
