@@ -193,8 +193,9 @@
 
   // The heroes carried to and from the console game: the same files, the
   // same bytes.
-  // With the kept copies, NAME.bak, where a save made them.
-  const downloaded = [...heroFiles, ...heroFiles.map((name) => `${name}.bak`)];
+  // With the kept copies, NAME.bak and NAME.bak.2 to NAME.bak.9, where saves made them.
+  const copies = ["", ".bak", ...[2, 3, 4, 5, 6, 7, 8, 9].map((number) => `.bak.${number}`)];
+  const downloaded = copies.flatMap((copy) => heroFiles.map((name) => name + copy));
   document.getElementById("download").addEventListener("click", async () => {
     const found = [];
     await withLock("shared", () =>
