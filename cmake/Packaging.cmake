@@ -8,15 +8,8 @@
 
 install(FILES ${PROJECT_SOURCE_DIR}/doc/valdoria.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
 
-# The package counts three parts: version 1.1 is packaged as 1.1.0.
-if(PROJECT_VERSION_PATCH STREQUAL "")
-  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}.0)
-else()
-  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-endif()
 
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME valdoria)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "turn-based battle game for the text console")
 set(CPACK_PACKAGE_DESCRIPTION
     "Three heroes, Varen, Gorak and Mirel, fight one to five monsters, or the

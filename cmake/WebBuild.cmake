@@ -45,13 +45,6 @@ endforeach()
 # on any static web server.
 install(FILES ${site}/index.html ${site}/valdoria.css ${site}/valdoria-page.js ${site}/valdoria.js
               ${site}/valdoria.wasm DESTINATION .)
-# The package counts three parts: version 1.1 is packaged as 1.1.0.
-if(PROJECT_VERSION_PATCH STREQUAL "")
-  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}.0)
-else()
-  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-endif()
 set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME valdoria)
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-web)
 include(CPack)

@@ -15,14 +15,7 @@ add_custom_target(manual_text ALL DEPENDS ${manual})
 install(TARGETS valdoria RUNTIME DESTINATION .)
 install(FILES ${manual} DESTINATION .)
 
-# The package counts three parts: version 1.1 is packaged as 1.1.0.
-if(PROJECT_VERSION_PATCH STREQUAL "")
-  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}.0)
-else()
-  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-endif()
 set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME valdoria)
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-win64)
 set(CPACK_STRIP_FILES ON)
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // The steps a save is made of, each platform's own (SmallFilePosix.cpp,
 // SmallFileWindows.cpp); SmallFile.cpp decides which run, in what order.
@@ -30,8 +31,11 @@ class File {
 public:
   File() = default;
   explicit File(Native native);
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  File(File&& other) noexcept : handle(std::exchange(other.handle, kClosed)) {}
+  File& operator=(File&& other) noexcept {
+    std::swap(handle, other.handle);
+    return *this;
+  }
   ~File();
   bool isOpen() const;
   Native native() const { return handle; }

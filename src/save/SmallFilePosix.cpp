@@ -73,11 +73,6 @@ namespace files {
 
 const Native File::kClosed = -1;
 File::File(Native native) : handle(native) {}
-File::File(File&& other) noexcept : handle(std::exchange(other.handle, kClosed)) {}
-File& File::operator=(File&& other) noexcept {
-  std::swap(handle, other.handle);
-  return *this;
-}
 File::~File() {
   if (isOpen())
     ::close(handle);

@@ -124,11 +124,6 @@ namespace files {
 
 const Native File::kClosed = INVALID_HANDLE_VALUE;
 File::File(Native native) : handle(native == nullptr ? kClosed : native) {}
-File::File(File&& other) noexcept : handle(std::exchange(other.handle, kClosed)) {}
-File& File::operator=(File&& other) noexcept {
-  std::swap(handle, other.handle);
-  return *this;
-}
 File::~File() {
   if (isOpen())
     CloseHandle(handle);
