@@ -59,7 +59,7 @@ bool saveParty(const Party& party) {
   // A signal that would end the program waits until the whole party is
   // saved, and another game waits for the lock, so the files never mix the
   // heroes of two battles.
-  const PartyGuard guard(PartyGuard::Use::Writing);
+  PartyGuard guard(PartyGuard::Use::Writing);
   bool saved = true;
   for (int index = 0; saved && index < kPartySize; ++index) {
     SeenFile& seen = seenFiles()[static_cast<std::size_t>(index)];
@@ -68,7 +68,8 @@ bool saveParty(const Party& party) {
     seen.fromLoad = saved ? index < party.loadedCount : seen.fromLoad;
   }
   removeLeftovers(kSaveFileNames);
-  return saved;
+  const bool committed = guard.commit();
+  return saved && committed;
 }
 
 void resetPartyFiles() { seenFiles() = {}; }

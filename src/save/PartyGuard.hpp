@@ -18,6 +18,10 @@ public:
   PartyGuard& operator=(const PartyGuard&) = delete;
   ~PartyGuard();
 
+  // After the party is written: where the files are kept in a store of
+  // their own (the browser's), they go there now; false when they do not.
+  bool commit();
+
 private:
   struct Held; // each platform's own
   std::unique_ptr<Held> held;

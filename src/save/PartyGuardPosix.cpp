@@ -62,4 +62,7 @@ PartyGuard::~PartyGuard() {
     ::close(held->lock);
 }
 
+// The files are on the disk already, flushed.
+bool PartyGuard::commit() { return true; }
+
 } // namespace valdoria

@@ -39,12 +39,12 @@ EM_ASYNC_JS(void, takeLockAndReadStored, (int exclusive), {
 // The whole party goes to IndexedDB in one sync, one transaction: a tab
 // closed meanwhile leaves the old party or the new one. A file's own sync
 // stays in memory, so no hero goes alone.
-EM_ASYNC_JS(void, storeWritten, (), {
-  await new Promise(done => IDBFS.syncfs(FS.lookupPath(".").node.mount, false, error => {
+EM_ASYNC_JS(int, storeWritten, (), {
+  return await new Promise(done => IDBFS.syncfs(FS.lookupPath(".").node.mount, false, error => {
     if (error) {
       console.error("Valdoria: the heroes could not be kept", error);
     }
-    done();
+    done(error ? 0 : 1);
   }));
 });
 
@@ -58,22 +58,17 @@ EM_JS(void, releaseLock, (), {
 
 } // namespace
 
-struct PartyGuard::Held {
-  bool writing = false;
-};
+struct PartyGuard::Held {};
 
 PartyGuard::PartyGuard(Use use) : held(std::make_unique<Held>()) {
-  held->writing = use == Use::Writing;
   // Before a save too: the files the game replaces or keeps as NAME.bak are
   // those in IndexedDB now, as on the console they are the directory's.
-  takeLockAndReadStored(held->writing ? 1 : 0);
+  takeLockAndReadStored(use == Use::Writing ? 1 : 0);
 }
 
-PartyGuard::~PartyGuard() {
-  if (held->writing) {
-    storeWritten();
-  }
-  releaseLock();
-}
+PartyGuard::~PartyGuard() { releaseLock(); }
+
+// A party the browser did not store is not saved: closing the tab would lose it.
+bool PartyGuard::commit() { return storeWritten() != 0; }
 
 } // namespace valdoria
