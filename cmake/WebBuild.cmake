@@ -17,9 +17,10 @@ add_executable(valdoria_page src/WebMain.cpp src/base/ConsoleWeb.cpp src/save/Pa
 target_link_libraries(valdoria_page PRIVATE valdoria_core)
 set_target_properties(valdoria_page PROPERTIES OUTPUT_NAME valdoria RUNTIME_OUTPUT_DIRECTORY ${site})
 # Asyncify lets the game's blocking reads, and the party guard, wait for the
-# page; the page makes a fresh instance for every run (MODULARIZE), keeps
-# the heroes in IndexedDB (IDBFS) and checks uploaded files with the game's
-# own load.
+# page; the page makes a fresh instance for every run (MODULARIZE), and one
+# to take uploaded files through the game's own load and save. The heroes'
+# store in IndexedDB is plain script, which the Closure Compiler leaves as
+# it is (extern-pre-js), shared by the instances and the page's download.
 # Its script goes through the Closure Compiler of emscripten 3.1.6's time,
 # from npm (package.json; Debian's is too old): half the size.
 if(NOT EXISTS "$ENV{EM_CLOSURE_COMPILER}")
@@ -33,9 +34,10 @@ target_link_options(valdoria_page PRIVATE
   -sEXPORT_NAME=Valdoria
   -sENVIRONMENT=web
   -sINVOKE_RUN=0
-  -lidbfs.js
-  -sEXPORTED_FUNCTIONS=_main,_valdoria_heroFileLoads
+  --extern-pre-js=${PROJECT_SOURCE_DIR}/src/save/HeroStoreWeb.js
+  -sEXPORTED_FUNCTIONS=_main,_valdoria_heroFiles,_valdoria_takeUpload,_valdoria_keepUploads
   -sEXPORTED_RUNTIME_METHODS=callMain,ccall)
+set_target_properties(valdoria_page PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/src/save/HeroStoreWeb.js)
 
 foreach(file index.html valdoria.css valdoria-page.js)
   configure_file(web/${file} ${site}/${file} COPYONLY)

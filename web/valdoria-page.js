@@ -14,64 +14,66 @@
   const playAgainButton = document.getElementById("play-again");
   const uploadPicker = document.getElementById("upload-files");
 
-  const heroFiles = ["Varen.txt", "Gorak.txt", "Mirel.txt"];
-  // The same lock as the game's party guard (src/save/PartyGuardWeb.cpp).
-  const lockName = "valdoria-heroes";
+  // A terminal's scrollback: the log keeps the last lines only, so a long
+  // session stays as quick as a short one.
+  const scrollback = 5000;
+  // A hero's file is some 25 bytes: anything far larger is no hero's.
+  const largestUpload = 1 << 20;
 
   // The program is compiled once and instantiated for each run, and for
-  // each check of an uploaded file.
+  // each upload; a failed fetch is tried again the next time.
   let compiled = null;
-  function instantiateWasm(imports, receive) {
+  function compile() {
     compiled ??= fetch("valdoria.wasm")
-      .then((response) => response.arrayBuffer())
-      .then((bytes) => WebAssembly.compile(bytes));
-    compiled
-      .then((module) => WebAssembly.instantiate(module, imports).then((instance) => receive(instance, module)))
-      .catch((error) => say(`The game could not be loaded: ${error}`));
-    return {};
+      .then((response) => {
+        if (!response.ok) {
+          throw new Error(`valdoria.wasm: ${response.status} ${response.statusText}`);
+        }
+        return response.arrayBuffer();
+      })
+      .then((bytes) => WebAssembly.compile(bytes))
+      .catch((error) => {
+        compiled = null;
+        throw error;
+      });
+    return compiled;
   }
 
-  // Where the browser has no Web Locks (a page not from a secure origin),
-  // as the game does: without.
-  function withLock(mode, work) {
-    return navigator.locks ? navigator.locks.request(lockName, { mode }, work) : work();
+  // A new instance of the program, with the page's side of its console.
+  async function instance(console = {}) {
+    const module = await compile();
+    let failed;
+    const failure = new Promise((_, fail) => (failed = fail));
+    return Promise.race([
+      Valdoria({
+        ...console,
+        instantiateWasm: (imports, receive) => {
+          WebAssembly.instantiate(module, imports).then((made) => receive(made, module), failed);
+          return {};
+        },
+        storeProblem: (what, error) => {
+          problem = `The heroes kept in this browser could not be ${what}: ${error}.`;
+          say(problem);
+        },
+      }),
+      failure,
+    ]);
   }
 
-  // The game's working directory, /heroes, as emscripten's IDBFS keeps it:
-  // database "/heroes", one record a file in "FILE_DATA", keyed by path.
-  function openStore() {
-    return new Promise((done, fail) => {
-      const request = indexedDB.open("/heroes", 21);
-      request.onupgradeneeded = () => {
-        const files = request.result.createObjectStore("FILE_DATA");
-        files.createIndex("timestamp", "timestamp", { unique: false });
-      };
-      request.onsuccess = () => done(request.result);
-      request.onerror = () => fail(request.error);
-    });
-  }
-
-  function inStore(mode, work) {
-    return openStore().then(
-      (database) =>
-        new Promise((done, fail) => {
-          const transaction = database.transaction("FILE_DATA", mode);
-          const result = work(transaction.objectStore("FILE_DATA"));
-          transaction.oncomplete = () => {
-            database.close();
-            done(result);
-          };
-          transaction.onerror = () => fail(transaction.error);
-        }),
-    );
-  }
-
+  // What last went wrong with the heroes' store, said again at the end.
+  let problem = "";
   function say(text) {
     note.textContent = text;
   }
 
+  let lines = 0;
   function append(text) {
     log.append(text);
+    lines += text.split("\n").length - 1;
+    while (lines > scrollback && log.firstChild !== log.lastChild) {
+      lines -= log.firstChild.textContent.split("\n").length - 1;
+      log.firstChild.remove();
+    }
     log.scrollTop = log.scrollHeight;
   }
 
@@ -112,6 +114,8 @@
 
   async function play() {
     log.textContent = "";
+    lines = 0;
+    problem = "";
     say("");
     sent = [];
     waiting = null;
@@ -123,8 +127,7 @@
     field.focus();
     const decoder = new TextDecoder();
     document.body.dataset.state = "running";
-    const game = await Valdoria({
-      instantiateWasm,
+    const game = await instance({
       nextInput: () => {
         if (sent.length > 0) {
           return Promise.resolve(sent.shift());
@@ -139,11 +142,28 @@
         field.disabled = true;
         endInputButton.disabled = true;
         playAgainButton.hidden = false;
-        say("The game has ended. Your heroes are kept in this browser.");
-        playAgainButton.focus();
+        say(`The game has ended. ${problem || "Your heroes are kept in this browser."}`);
+        // The log, not the button: an Enter meant for the field starts nothing.
+        log.focus();
       },
     });
     game.callMain([]);
+  }
+
+  function start() {
+    play().catch((error) => {
+      running = false;
+      document.body.dataset.state = "ended";
+      field.disabled = true;
+      endInputButton.disabled = true;
+      playAgainButton.hidden = false;
+      say(`The game could not be started: ${error}`);
+    });
+  }
+
+  // Between battles: at a question whether to fight, or with no game on.
+  function betweenBattles() {
+    return !running || (document.body.dataset.state === "waiting" && log.textContent.endsWith("(yes/no)? "));
   }
 
   // The player's entries: Enter sends the line, as a terminal echoes it;
@@ -189,37 +209,36 @@
     endInput();
     field.focus();
   });
-  playAgainButton.addEventListener("click", play);
+  playAgainButton.addEventListener("click", start);
 
   // The heroes carried to and from the console game: the same files, the
-  // same bytes.
-  // With the kept copies, NAME.bak and NAME.bak.2 to NAME.bak.9, where saves made them.
-  const copies = ["", ".bak", ...[2, 3, 4, 5, 6, 7, 8, 9].map((number) => `.bak.${number}`)];
-  const downloaded = copies.flatMap((copy) => heroFiles.map((name) => name + copy));
+  // same bytes, with the copies that saves kept beside them.
+  let downloadAddress = null;
   document.getElementById("download").addEventListener("click", async () => {
-    const found = [];
-    await withLock("shared", () =>
-      inStore("readonly", (store) => {
-        for (const name of downloaded) {
-          store.get(`/heroes/${name}`).onsuccess = (event) => {
-            if (event.target.result) {
-              found.push([name, event.target.result.contents]);
-            }
-          };
-        }
-      }),
-    );
-    const files = downloaded.flatMap((name) => found.filter(([kept]) => kept === name));
     field.focus();
+    let stored;
+    try {
+      stored = await valdoriaHeroStore.read();
+    } catch (error) {
+      say(`The heroes kept in this browser could not be read: ${error}.`);
+      return;
+    }
+    // The heroes' files, then their copies, oldest first.
+    const files = [...stored.keys()]
+      .sort((one, other) => one.length - other.length || (one < other ? -1 : 1))
+      .map((name) => [name, stored.get(name).bytes]);
     if (files.length === 0) {
       say("No heroes are kept yet: win a battle first.");
       return;
     }
+    if (downloadAddress) {
+      URL.revokeObjectURL(downloadAddress);
+    }
+    downloadAddress = URL.createObjectURL(zip(files));
     const link = document.createElement("a");
-    link.href = URL.createObjectURL(zip(files));
+    link.href = downloadAddress;
     link.download = "valdoria-heroes.zip";
     link.click();
-    URL.revokeObjectURL(link.href);
     say(`Downloaded ${files.map(([name]) => name).join(", ")} in valdoria-heroes.zip.`);
   });
 
@@ -228,35 +247,38 @@
     const picked = [...uploadPicker.files];
     uploadPicker.value = "";
     if (picked.length > 0) {
-      say(await upload(picked));
+      say("Uploading...");
+      say(await upload(picked).catch((error) => `The upload failed: ${error}. Nothing was changed.`));
     }
     field.focus();
   });
 
-  // Every file is checked by the game's own load; one that would not load
-  // refuses the whole upload, so nothing is overwritten.
+  // Every file is checked by the game's own load, then all are put in
+  // place as a won battle's save puts its heroes, what they replace kept as
+  // copies; one that would not load refuses the whole upload.
   async function upload(picked) {
-    const checker = await Valdoria({ instantiateWasm });
-    const files = [];
+    if (!betweenBattles()) {
+      return "Upload heroes between battles, when the game asks whether to fight: the battle under way would be saved over them. Nothing was changed.";
+    }
+    const taker = await instance();
+    const heroFiles = taker.ccall("valdoria_heroFiles", "string", [], []).split(" ");
     for (const file of picked) {
       if (!heroFiles.includes(file.name)) {
         return `Refused ${file.name}: the heroes' files are ${heroFiles.join(", ")}. Nothing was changed.`;
       }
+      if (file.size > largestUpload) {
+        return `Refused ${file.name}: at ${file.size} bytes it is no hero's file. Nothing was changed.`;
+      }
       const bytes = new Uint8Array(await file.arrayBuffer());
-      if (!checker.ccall("valdoria_heroFileLoads", "number", ["array", "number"], [bytes, bytes.length])) {
+      if (!taker.ccall("valdoria_takeUpload", "number", ["string", "array", "number"], [file.name, bytes, bytes.length])) {
         return `Refused ${file.name}: it does not load as a hero's file (seven whole numbers). Nothing was changed.`;
       }
-      files.push([file.name, bytes]);
     }
-    await withLock("exclusive", () =>
-      inStore("readwrite", (store) => {
-        for (const [name, contents] of files) {
-          // A regular file readable and writable by its owner (0100644).
-          store.put({ timestamp: new Date(), mode: 0o100644, contents }, `/heroes/${name}`);
-        }
-      }),
-    );
-    return `Uploaded ${files.map(([name]) => name).join(", ")}: the next battle starts from them.`;
+    const names = picked.map((file) => file.name).join(", ");
+    if (!(await taker.ccall("valdoria_keepUploads", "number", [], [], { async: true }))) {
+      return `${names} could not be kept in this browser. Nothing was changed.`;
+    }
+    return `Uploaded ${names}: the next battle starts from them; any hero they replaced is kept as a copy.`;
   }
 
   // A zip archive of stored files, as every system unpacks.
@@ -311,5 +333,5 @@
     return new Blob([...parts, ...directory, end], { type: "application/zip" });
   }
 
-  play().catch((error) => say(`The game could not be started: ${error}`));
+  start();
 })();

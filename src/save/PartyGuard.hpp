@@ -12,6 +12,8 @@ namespace valdoria {
 class PartyGuard {
 public:
   enum class Use { Reading, Writing };
+  // What became of a party written under the guard.
+  enum class Stored { Yes, No, Overtaken };
 
   explicit PartyGuard(Use use);
   PartyGuard(const PartyGuard&) = delete;
@@ -19,8 +21,10 @@ public:
   ~PartyGuard();
 
   // After the party is written: where the files are kept in a store of
-  // their own (the browser's), they go there now; false when they do not.
-  bool commit();
+  // their own (the browser's), they all go there now, or none does.
+  // Overtaken: another game stored its files since they were read, so none
+  // went; they are now read afresh, for the party to be written over them.
+  Stored commit();
 
 private:
   struct Held; // each platform's own

@@ -63,6 +63,6 @@ PartyGuard::~PartyGuard() {
 }
 
 // The files are on the disk already, flushed.
-bool PartyGuard::commit() { return true; }
+PartyGuard::Stored PartyGuard::commit() { return Stored::Yes; }
 
 } // namespace valdoria

@@ -5,70 +5,145 @@
 namespace valdoria {
 
 // In the browser the working directory is held in memory (MEMFS) and kept
-// in IndexedDB in emscripten's IDBFS layout, and two tabs of the page are
-// two games in it. The lock is the Web Locks API's, shared by every tab of
-// the site: shared to read, exclusive to write. Where the browser has no
-// such lock (a page not served from a secure origin), the party is read and
-// written without one, as a refused lock is on the console. Names the
-// browser defines are written in quotes, which the Closure Compiler keeps.
+// in IndexedDB by the heroes' store (HeroStoreWeb.js): the guard reads the
+// stored files into memory, and commit() stores what the save changed, but
+// only if no other tab stored a file since the read. Two tabs of the page
+// are two games in one directory; the Web Lock orders them (shared to read,
+// exclusive to write) where the browser has one, as the lock file does on
+// the console. Names the Closure Compiler must keep are written in quotes.
 
 namespace {
 
+// How long a tab waits for another's lock, in milliseconds.
+constexpr int kLockPatience = 3000;
+
 // JavaScript, which clang-format would mangle.
 // clang-format off
-EM_ASYNC_JS(void, takeLockAndReadStored, (int exclusive), {
-  const locks = navigator["locks"];
-  if (locks) {
-    await new Promise(taken => {
-      const mode = exclusive ? "exclusive" : "shared";
-      locks["request"]("valdoria-heroes", {"mode": mode}, () => new Promise(release => {
-        Module["releaseHeroes"] = release;
-        taken();
-      }));
-    });
-  }
-  // What another tab saved since, read afresh.
-  await new Promise(done => IDBFS.syncfs(FS.lookupPath(".").node.mount, true, error => {
-    if (error) {
-      console.error("Valdoria: the kept heroes could not be read", error);
-    }
-    done();
-  }));
-});
-
-// The whole party goes to IndexedDB in one sync, one transaction: a tab
-// closed meanwhile leaves the old party or the new one. A file's own sync
-// stays in memory, so no hero goes alone.
-EM_ASYNC_JS(int, storeWritten, (), {
-  return await new Promise(done => IDBFS.syncfs(FS.lookupPath(".").node.mount, false, error => {
-    if (error) {
-      console.error("Valdoria: the heroes could not be kept", error);
-    }
-    done(error ? 0 : 1);
-  }));
+EM_ASYNC_JS(void, takeLock, (int exclusive, int patience), {
+  Module["releaseHeroes"] = await window["valdoriaHeroStore"]["lock"](exclusive, patience);
 });
 
 EM_JS(void, releaseLock, (), {
-  if (Module["releaseHeroes"]) {
-    Module["releaseHeroes"]();
-    Module["releaseHeroes"] = null;
+  const release = Module["releaseHeroes"];
+  Module["releaseHeroes"] = null;
+  if (release) {
+    release();
+  }
+});
+
+// The stored files made the directory's, each held as it was read (name to
+// generation, bytes and mode); a file in memory that already holds a stored
+// file's bytes stays the same file, as on a disk nobody wrote to. 1 when
+// read.
+EM_ASYNC_JS(int, readStored, (), {
+  const same = (one, other) => one.length === other.length && one.every((byte, at) => byte === other[at]);
+  const regular = (name) => FS.isFile(FS.stat(name).mode);
+  try {
+    const stored = await window["valdoriaHeroStore"]["read"]();
+    for (const name of FS.readdir(".")) {
+      if (name !== "." && name !== ".." && !stored.has(name) && regular(name)) {
+        FS.unlink(name);
+      }
+    }
+    const read = new Map();
+    stored.forEach((file, name) => {
+      const bytes = file["bytes"];
+      const mode = file["mode"];
+      const held = FS.analyzePath(name).exists && regular(name) && FS.stat(name).mode === mode &&
+                   same(FS.readFile(name), bytes);
+      if (!held) {
+        if (FS.analyzePath(name).exists) {
+          FS.unlink(name);
+        }
+        FS.writeFile(name, bytes);
+        FS.chmod(name, mode);
+      }
+      read.set(name, {"generation": file["generation"], "bytes": bytes, "mode": mode});
+    });
+    Module["heroesRead"] = read;
+    return 1;
+  } catch (error) {
+    if (Module["storeProblem"]) {
+      Module["storeProblem"]("read", error);
+    }
+    return 0;
+  }
+});
+
+// What changed since the read, stored: 1 when stored, 2 when another tab
+// stored first (nothing stored), 0 when the browser stored nothing.
+EM_ASYNC_JS(int, storeChanged, (), {
+  const same = (one, other) => one.length === other.length && one.every((byte, at) => byte === other[at]);
+  const read = Module["heroesRead"];
+  const seen = new Map();
+  const changes = new Map();
+  read.forEach((file, name) => {
+    seen.set(name, file["generation"]);
+    changes.set(name, null);
+  });
+  for (const name of FS.readdir(".")) {
+    const status = name === "." || name === ".." ? null : FS.stat(name);
+    if (!status || !FS.isFile(status.mode)) {
+      continue;
+    }
+    const bytes = FS.readFile(name);
+    const before = read.get(name);
+    if (before && before["mode"] === status.mode && same(before["bytes"], bytes)) {
+      changes.delete(name);
+    } else {
+      changes.set(name, {"bytes": bytes, "mode": status.mode});
+    }
+  }
+  try {
+    const stored = await window["valdoriaHeroStore"]["store"](seen, changes);
+    if (!stored) {
+      return 2;
+    }
+    stored.forEach((generation, name) => {
+      const file = changes.get(name);
+      if (file) {
+        read.set(name, {"generation": generation, "bytes": file["bytes"], "mode": file["mode"]});
+      } else {
+        read.delete(name);
+      }
+    });
+    return 1;
+  } catch (error) {
+    if (Module["storeProblem"]) {
+      Module["storeProblem"]("store", error);
+    }
+    return 0;
   }
 });
 // clang-format on
 
 } // namespace
 
-struct PartyGuard::Held {};
+struct PartyGuard::Held {
+  bool read = false;
+};
 
 PartyGuard::PartyGuard(Use use) : held(std::make_unique<Held>()) {
-  // Before a save too: the files the game replaces or keeps as NAME.bak are
-  // those in IndexedDB now, as on the console they are the directory's.
-  takeLockAndReadStored(use == Use::Writing ? 1 : 0);
+  // Before a save too: what the save keeps or replaces is what is stored
+  // now, as on the console it is what the directory holds.
+  takeLock(use == Use::Writing ? 1 : 0, kLockPatience);
+  held->read = readStored() != 0;
 }
 
 PartyGuard::~PartyGuard() { releaseLock(); }
 
-// A party the browser did not store is not saved: closing the tab would lose it.
-bool PartyGuard::commit() { return storeWritten() != 0; }
+// A party the browser did not store is not saved: closing the tab would
+// lose it. Nor is one written over files that were not read afresh.
+PartyGuard::Stored PartyGuard::commit() {
+  if (!held->read)
+    return Stored::No;
+  const int stored = storeChanged();
+  if (stored == 1)
+    return Stored::Yes;
+  if (stored == 0)
+    return Stored::No;
+  held->read = readStored() != 0;
+  return held->read ? Stored::Overtaken : Stored::No;
+}
 
 } // namespace valdoria
