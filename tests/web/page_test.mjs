@@ -175,6 +175,7 @@ await check("two tabs saving at once leave one whole party, the other kept besid
 await check("an uploaded damaged file is refused, nothing overwritten", async () => {
   const page = await open(await browser.newContext());
   await page.goto(address);
+  await page.waitForSelector("body[data-state=waiting]");
   // As a picked file reaches the page: in the picker's files, then "change".
   const upload = (files) =>
     page.evaluate((files) => {
