@@ -12,10 +12,13 @@
   const note = document.getElementById("note");
   const endInputButton = document.getElementById("end-input");
   const playAgainButton = document.getElementById("play-again");
+  const uploadButton = document.getElementById("upload");
+  const uploadHint = document.getElementById("upload-hint");
   const uploadPicker = document.getElementById("upload-files");
 
   // A terminal's scrollback: the log keeps the last lines only, so a long
-  // session stays as quick as a short one.
+  // session stays as quick as a short one. 5,000 lines hold the longest
+  // battles whole, and screens of them before.
   const scrollback = 5000;
   // A hero's file is some 25 bytes: anything far larger is no hero's.
   const largestUpload = 1 << 20;
@@ -52,12 +55,24 @@
           return {};
         },
         storeProblem: (what, error) => {
-          problem = `The heroes kept in this browser could not be ${what}: ${error}.`;
+          problem = `The heroes kept in this browser could not be ${what}: ${String(error).replace(/\.$/, "")}. ${remedy(error)}`;
           say(problem);
         },
       }),
       failure,
     ]);
+  }
+
+  // What the player can do about a failure of the browser's storage.
+  function remedy(error) {
+    const name = error && error.name;
+    if (name === "QuotaExceededError") {
+      return "The browser's storage for this site is full: free some space, then win a battle again.";
+    }
+    if (["InvalidStateError", "SecurityError", "NotAllowedError"].includes(name)) {
+      return "This browser may keep no data for this site (private browsing, or storage turned off): play in a normal window.";
+    }
+    return "Try again; if it goes on, close the site's other tabs and reload.";
   }
 
   // What last went wrong with the heroes' store, said again at the end.
@@ -66,13 +81,27 @@
     note.textContent = text;
   }
 
-  let lines = 0;
+  // The log holds a line a block, the last one open: an append lays out
+  // what it adds, not the whole log.
+  let openLine = null;
   function append(text) {
-    log.append(text);
-    lines += text.split("\n").length - 1;
-    while (lines > scrollback && log.firstChild !== log.lastChild) {
-      lines -= log.firstChild.textContent.split("\n").length - 1;
-      log.firstChild.remove();
+    const pieces = text.split("\n");
+    pieces.forEach((piece, index) => {
+      const last = index === pieces.length - 1;
+      const added = last ? piece : `${piece}\n`;
+      if (added !== "") {
+        if (!openLine) {
+          openLine = document.createElement("div");
+          log.append(openLine);
+        }
+        openLine.append(added);
+      }
+      if (!last) {
+        openLine = null;
+      }
+    });
+    while (log.childElementCount > scrollback) {
+      log.firstElementChild.remove();
     }
     log.scrollTop = log.scrollHeight;
   }
@@ -109,12 +138,13 @@
     const resolve = waiting;
     waiting = null;
     document.body.dataset.state = "running";
+    showUploadable();
     resolve(sent.shift());
   }
 
   async function play() {
     log.textContent = "";
-    lines = 0;
+    openLine = null;
     problem = "";
     say("");
     sent = [];
@@ -127,12 +157,14 @@
     field.focus();
     const decoder = new TextDecoder();
     document.body.dataset.state = "running";
+    showUploadable();
     const game = await instance({
       nextInput: () => {
         if (sent.length > 0) {
           return Promise.resolve(sent.shift());
         }
         document.body.dataset.state = "waiting";
+        showUploadable();
         return new Promise((resolve) => (waiting = resolve));
       },
       showOutput: (bytes) => append(decoder.decode(bytes, { stream: true })),
@@ -142,6 +174,7 @@
         field.disabled = true;
         endInputButton.disabled = true;
         playAgainButton.hidden = false;
+        showUploadable();
         say(`The game has ended. ${problem || "Your heroes are kept in this browser."}`);
         // The log, not the button: an Enter meant for the field starts nothing.
         log.focus();
@@ -157,13 +190,21 @@
       field.disabled = true;
       endInputButton.disabled = true;
       playAgainButton.hidden = false;
-      say(`The game could not be started: ${error}`);
+      showUploadable();
+      say(`The game could not be started: ${error}. Check the connection, then press Play again.`);
     });
   }
 
   // Between battles: at a question whether to fight, or with no game on.
   function betweenBattles() {
-    return !running || (document.body.dataset.state === "waiting" && log.textContent.endsWith("(yes/no)? "));
+    return !running || (document.body.dataset.state === "waiting" && openLine?.textContent.endsWith("(yes/no)? "));
+  }
+
+  // Uploads wait for a battle's end: its save would go over them.
+  function showUploadable() {
+    const between = betweenBattles();
+    uploadButton.disabled = !between;
+    uploadHint.hidden = between;
   }
 
   // The player's entries: Enter sends the line, as a terminal echoes it;
@@ -210,6 +251,7 @@
     field.focus();
   });
   playAgainButton.addEventListener("click", start);
+  form.onsubmit = null;
 
   // The heroes carried to and from the console game: the same files, the
   // same bytes, with the copies that saves kept beside them.
@@ -242,7 +284,7 @@
     say(`Downloaded ${files.map(([name]) => name).join(", ")} in valdoria-heroes.zip.`);
   });
 
-  document.getElementById("upload").addEventListener("click", () => uploadPicker.click());
+  uploadButton.addEventListener("click", () => uploadPicker.click());
   uploadPicker.addEventListener("change", async () => {
     const picked = [...uploadPicker.files];
     uploadPicker.value = "";
@@ -334,4 +376,7 @@
   }
 
   start();
+  for (const line of window.enteredEarly ?? []) {
+    send(line);
+  }
 })();

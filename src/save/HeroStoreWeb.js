@@ -155,23 +155,23 @@ var valdoriaHeroStore = (() => {
   }
 
   // The lock that orders the tabs' reads and stores, shared or exclusive:
-  // resolves to its release once held, or to nothing where the browser has
-  // no Web Locks, refuses the lock, or keeps it from us for `patience`
-  // milliseconds. Correctness never rests on it: store() checks.
+  // resolves to its release once held, or to null where the browser has no
+  // Web Locks or keeps the lock from us for `patience` milliseconds (as the
+  // console does, it goes on without). Rejects where the browser refuses
+  // it. Correctness never rests on it: store() checks.
   function lock(exclusive, patience) {
     const locks = navigator.locks;
     if (!locks) {
       return Promise.resolve(null);
     }
-    return new Promise((taken) => {
-      const mode = exclusive ? "exclusive" : "shared";
-      const options = { mode };
+    return new Promise((taken, refused) => {
+      const options = { mode: exclusive ? "exclusive" : "shared" };
       if (typeof AbortSignal.timeout === "function") {
         options.signal = AbortSignal.timeout(patience);
       }
       locks
         .request(lockName, options, () => new Promise((release) => taken(release)))
-        .catch(() => taken(null));
+        .catch((error) => (error && error.name === "TimeoutError" ? taken(null) : refused(error)));
     });
   }
 

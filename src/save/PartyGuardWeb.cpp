@@ -19,8 +19,17 @@ constexpr int kLockPatience = 3000;
 
 // JavaScript, which clang-format would mangle.
 // clang-format off
-EM_ASYNC_JS(void, takeLock, (int exclusive, int patience), {
-  Module["releaseHeroes"] = await window["valdoriaHeroStore"]["lock"](exclusive, patience);
+// 0 where the browser refused the lock.
+EM_ASYNC_JS(int, takeLock, (int exclusive, int patience), {
+  try {
+    Module["releaseHeroes"] = await window["valdoriaHeroStore"]["lock"](exclusive, patience);
+    return 1;
+  } catch (error) {
+    if (Module["storeProblem"]) {
+      Module["storeProblem"]("locked", error);
+    }
+    return 0;
+  }
 });
 
 EM_JS(void, releaseLock, (), {
@@ -110,7 +119,7 @@ EM_ASYNC_JS(int, storeChanged, (), {
     return 1;
   } catch (error) {
     if (Module["storeProblem"]) {
-      Module["storeProblem"]("store", error);
+      Module["storeProblem"]("stored", error);
     }
     return 0;
   }
@@ -126,8 +135,9 @@ struct PartyGuard::Held {
 PartyGuard::PartyGuard(Use use) : held(std::make_unique<Held>()) {
   // Before a save too: what the save keeps or replaces is what is stored
   // now, as on the console it is what the directory holds.
-  takeLock(use == Use::Writing ? 1 : 0, kLockPatience);
-  held->read = readStored() != 0;
+  // A refused lock is an error, not one held by another: a save fails.
+  const bool locked = takeLock(use == Use::Writing ? 1 : 0, kLockPatience) != 0;
+  held->read = (locked || use == Use::Reading) && readStored() != 0;
 }
 
 PartyGuard::~PartyGuard() { releaseLock(); }

@@ -1,6 +1,7 @@
 // The page in a browser engine, played as a player does: a whole session
 // typed into the field under a fixed clock, the heroes kept across a reload,
-// two tabs saving at once, an uploaded damaged file refused.
+// two tabs saving at once, with and without Web Locks, saves that the
+// browser fails, a program that cannot be fetched, and uploads.
 // Usage: node page_test.mjs chromium|firefox|webkit SITE_DIR SESSIONS_DIR SCREENSHOT_DIR
 // Exits 77 (skipped) without the engine's Debian browser or npm tool (npm ci).
 import { readFileSync, readdirSync } from "node:fs";
@@ -12,11 +13,12 @@ import { launch, withInitScripts } from "./browsers.mjs";
 const [engine, site, sessions, shots] = process.argv.slice(2);
 const browser = await launch(engine);
 
+let wasmMissing = false;
 const types = { ".html": "text/html", ".css": "text/css", ".js": "text/javascript", ".wasm": "application/wasm" };
 const server = createServer((request, response) => {
   const path = new URL(request.url, "http://host").pathname;
   const name = path === "/" ? "index.html" : path.slice(1);
-  if (!readdirSync(site).includes(name)) {
+  if (!readdirSync(site).includes(name) || (name === "valdoria.wasm" && wasmMissing)) {
     response.writeHead(404).end();
     return;
   }
@@ -99,7 +101,9 @@ async function play(page, name, { beforeLine = async () => {}, afterWin = async 
 }
 
 let failed = 0;
+let checks = 0;
 async function check(title, body) {
+  checks++;
   try {
     await body();
     console.log(`ok      ${title}`);
@@ -119,82 +123,185 @@ await check("a whole session typed into the page, heroes kept across a reload", 
     afterWin: () => page.screenshot({ path: join(shots, `page-after-battle-${engine}.png`) }),
   });
   assert.equal(log, scenario(name, "expected_output"));
+  // The end leaves the focus in the log, where an Enter starts nothing.
+  assert.equal(await page.evaluate(() => document.activeElement.id), "log");
+  await page.press("#log", "Enter");
+  assert.equal(await page.getAttribute("body", "data-state"), "ended");
   await page.reload();
   assert.deepEqual(await keptHeroes(page), afterFiles(name));
 });
 
-await check("two tabs saving at once leave one whole party, the other kept beside it", async () => {
-  const context = await browser.newContext();
-  const tabs = [];
-  for (const name of ["cut-at-yes-no", "awkward-yes-no-main-status"]) {
-    const page = await open(context, scenario(name, "clock"));
-    await page.goto(address);
-    tabs.push([name, page]);
-  }
-  // A third tab holds the party's lock (where the browser has Web Locks),
-  // shared, as a load does: both games load, then wait to save until it goes.
-  const holder = await open(context);
-  await holder.goto(address);
-  const locks = await holder.evaluate(() => {
-    navigator.locks?.request("valdoria-heroes", { mode: "shared" }, () => new Promise((release) => (window.releaseHeroes = release)));
-    return "locks" in navigator;
+// Without Web Locks (removed by an init script) a third tab holds a
+// transaction on the store instead, from when both have loaded: their saves
+// then read and store at once.
+const withoutLocks = () => Object.defineProperty(Navigator.prototype, "locks", { get: () => undefined });
+const holdStore = () =>
+  new Promise((held) => {
+    const opened = indexedDB.open("/heroes");
+    opened.onsuccess = () => {
+      const files = opened.result.transaction("files", "readwrite").objectStore("files");
+      const spin = () => !window.released && (files.get("").onsuccess = spin);
+      spin();
+      window.releaseHeroes = () => (window.released = true);
+      held();
+    };
   });
-  console.log(`Web Locks ${locks ? "present" : "missing: the tabs save unordered"}`);
-  // Each goes on once both have loaded the party: a load waits behind a
-  // save waiting for its lock.
-  let loaded = 0;
-  let bothLoaded;
-  const both = new Promise((resolve) => (bothLoaded = resolve));
-  const played = Promise.all(
-    tabs.map(([name, page]) => {
-      let waited = false;
-      const beforeLine = async () => {
-        if (!waited && (await page.textContent("#log")).includes("You encountered")) {
-          waited = true;
-          if (++loaded === tabs.length) {
-            bothLoaded();
+for (const locked of [true, false]) {
+  await check(`two tabs saving at once ${locked ? "" : "without Web Locks "}leave one whole party, the other kept beside it`, async () => {
+    const context = await browser.newContext();
+    const tab = async (second) => {
+      const page = await open(context, second);
+      if (!locked) await page.addInitScript(withoutLocks);
+      return page;
+    };
+    const tabs = [];
+    for (const name of ["cut-at-yes-no", "awkward-yes-no-main-status"]) {
+      const page = await tab(scenario(name, "clock"));
+      await page.goto(address);
+      tabs.push([name, page]);
+    }
+    // A third tab holds the party's lock, shared, as a load does: both games
+    // load, then wait to save until it goes.
+    const holder = await tab();
+    await holder.goto(address);
+    await holder.evaluate(() => {
+      navigator.locks?.request("valdoria-heroes", { mode: "shared" }, () => new Promise((release) => (window.releaseHeroes = release)));
+    });
+    // Each goes on once both have loaded the party: a load waits behind a
+    // save waiting for its lock.
+    let loaded = 0;
+    let bothLoaded;
+    const both = new Promise((resolve) => (bothLoaded = resolve));
+    const played = Promise.all(
+      tabs.map(([name, page]) => {
+        let waited = false;
+        const beforeLine = async () => {
+          if (!waited && (await page.textContent("#log")).includes("You encountered")) {
+            waited = true;
+            if (++loaded === tabs.length) {
+              if (!locked) await holder.evaluate(holdStore);
+              bothLoaded();
+            }
+            await both;
           }
-          await both;
+        };
+        return play(page, name, { beforeLine });
+      }),
+    );
+    played.catch(() => {});
+    const waitingToSave = () => document.getElementById("log").textContent.includes("You won the battle!");
+    await Promise.all(tabs.map(([, page]) => page.waitForFunction(waitingToSave)));
+    await holder.evaluate(() => window.releaseHeroes());
+    const logs = await played;
+    assert.ok(logs.every((log) => log.includes("Data saved.")));
+    const kept = await keptHeroes(holder);
+    const [first, second] = tabs.map(([name]) => afterFiles(name));
+    // The later save found the earlier one's files, which it never read.
+    const whole = (party, suffix) => ["Varen", "Gorak", "Mirel"].every((hero) => kept[`${hero}.txt${suffix}`] === party[`${hero}.txt`]);
+    assert.ok((whole(first, "") && whole(second, ".bak")) || (whole(second, "") && whole(first, ".bak")), JSON.stringify(kept));
+  });
+}
+
+// As a picked file reaches the page: in the picker's files, then "change".
+const upload = (page, files) =>
+  page.evaluate((files) => {
+    const picked = new DataTransfer();
+    for (const [name, text] of Object.entries(files)) picked.items.add(new File([text], name, { type: "text/plain" }));
+    const picker = document.getElementById("upload-files");
+    picker.files = picked.files;
+    picker.dispatchEvent(new Event("change"));
+  }, files);
+const noted = (page, start) => page.waitForFunction((start) => document.getElementById("note").textContent.startsWith(start), start);
+const party = { "Varen.txt": "1000 60 43 29 1 50 100 ", "Gorak.txt": "1300 50 50 28 1 0 100 ", "Mirel.txt": "900 80 30 25 1 0 100 " };
+
+// A battle whose save meets a failing browser: another tab's party, stored
+// while it was fought, stays whole, and the page says what failed.
+const failures = {
+  "the read before the save": () => {
+    const getAll = IDBObjectStore.prototype.getAll;
+    let reads = 0;
+    IDBObjectStore.prototype.getAll = function (...query) {
+      if (++reads === 2) throw new DOMException("injected", "UnknownError");
+      return getAll.apply(this, query);
+    };
+  },
+  "a store over the quota": () => {
+    const put = IDBObjectStore.prototype.put;
+    IDBObjectStore.prototype.put = function (value, key) {
+      if (key === "Gorak.txt") throw new DOMException("injected", "QuotaExceededError");
+      return put.call(this, value, key);
+    };
+  },
+  "one record refused": () => {
+    const put = IDBObjectStore.prototype.put;
+    IDBObjectStore.prototype.put = function (value, key) {
+      return key === "Gorak.txt" ? this.add(value, key) : put.call(this, value, key);
+    };
+  },
+  "the lock": () => (navigator.locks.request = () => Promise.reject(new DOMException("injected", "SecurityError"))),
+};
+for (const [failing, inject] of Object.entries(failures)) {
+  await check(`a save whose browser fails ${failing} is not saved, another tab's party whole`, async () => {
+    const context = await browser.newContext();
+    const name = "cut-at-yes-no";
+    const page = await open(context, scenario(name, "clock"));
+    await page.addInitScript(inject);
+    await page.goto(address);
+    const other = await open(context);
+    await other.goto(address);
+    await other.waitForSelector("body[data-state=waiting]");
+    let uploaded = false;
+    const log = await play(page, name, {
+      beforeLine: async () => {
+        if (!uploaded && (await page.textContent("#log")).includes("You encountered")) {
+          uploaded = true;
+          await upload(other, party);
+          await noted(other, "Uploaded");
         }
-      };
-      return play(page, name, { beforeLine });
-    }),
-  );
-  played.catch(() => {});
-  const waitingToSave = () => document.getElementById("log").textContent.includes("You won the battle!");
-  await Promise.all(tabs.map(([, page]) => page.waitForFunction(waitingToSave)));
-  await holder.evaluate(() => window.releaseHeroes?.());
-  await played;
-  const kept = await keptHeroes(holder);
-  const [first, second] = tabs.map(([name]) => afterFiles(name));
-  // The later save found the earlier one's files, which it never read.
-  const whole = (party, suffix) => ["Varen", "Gorak", "Mirel"].every((hero) => kept[`${hero}.txt${suffix}`] === party[`${hero}.txt`]);
-  assert.ok((whole(first, "") && whole(second, ".bak")) || (whole(second, "") && whole(first, ".bak")), JSON.stringify(kept));
+      },
+    });
+    assert.ok(log.includes("Unable to save data.") && !log.includes("Data saved."));
+    assert.match(await page.textContent("#note"), /could not be (read|stored|locked): /);
+    assert.deepEqual(await keptHeroes(other), party);
+  });
+}
+
+await check("a page whose program cannot be fetched says why, and Play again tries again", async () => {
+  const page = await open(await browser.newContext());
+  wasmMissing = true;
+  await page.goto(address);
+  await noted(page, "The game could not be started");
+  assert.match(await page.textContent("#note"), /404/);
+  wasmMissing = false;
+  await page.evaluate(() => document.getElementById("play-again").click());
+  await page.waitForSelector("body[data-state=waiting]");
 });
 
-await check("an uploaded damaged file is refused, nothing overwritten", async () => {
+await check("uploads: a damaged or huge file refused, none mid-battle, the heroes replaced kept as copies", async () => {
   const page = await open(await browser.newContext());
   await page.goto(address);
   await page.waitForSelector("body[data-state=waiting]");
-  // As a picked file reaches the page: in the picker's files, then "change".
-  const upload = (files) =>
-    page.evaluate((files) => {
-      const picked = new DataTransfer();
-      for (const [name, text] of Object.entries(files)) picked.items.add(new File([text], name, { type: "text/plain" }));
-      const picker = document.getElementById("upload-files");
-      picker.files = picked.files;
-      picker.dispatchEvent(new Event("change"));
-    }, files);
-  const good = "1000 60 43 29 1 50 100 ";
-  await upload({ "Varen.txt": good });
-  await page.waitForFunction(() => document.getElementById("note").textContent.startsWith("Uploaded"));
-  await upload({ "Varen.txt": "1 1 1 1 1 1 1 ", "Gorak.txt": "1300 50 fifty 28 1 0 100 " });
-  await page.waitForFunction(() => document.getElementById("note").textContent.startsWith("Refused"));
+  const good = party["Varen.txt"];
+  await upload(page, { "Varen.txt": good });
+  await noted(page, "Uploaded");
+  await upload(page, { "Varen.txt": "1 1 1 1 1 1 1 ", "Gorak.txt": "1300 50 fifty 28 1 0 100 " });
+  await noted(page, "Refused");
   assert.match(await page.textContent("#note"), /^Refused Gorak\.txt/);
+  await upload(page, { "Gorak.txt": `${party["Gorak.txt"]}${" ".repeat(6 << 20)}` });
+  await noted(page, "Refused Gorak.txt: at 6291478 bytes it is no hero's file.");
   assert.deepEqual(await keptHeroes(page), { "Varen.txt": good });
+  await upload(page, party);
+  await noted(page, "Uploaded");
+  assert.deepEqual(await keptHeroes(page), { ...party, "Varen.txt.bak": good });
+  await page.fill("#entry", "yes");
+  await page.press("#entry", "Enter");
+  await page.waitForSelector("body[data-state=waiting]");
+  assert.equal(await page.evaluate(() => document.getElementById("upload").disabled), true);
+  await upload(page, { "Varen.txt": good });
+  await noted(page, "Upload heroes between battles");
 });
 
 await browser.close();
 server.close();
-console.log(`page: ${3 - failed} passed, ${failed} failed`);
+console.log(`page: ${checks - failed} passed, ${failed} failed`);
 process.exit(failed === 0 ? 0 : 1);
