@@ -1,13 +1,16 @@
 #include "save/HeroSaveFile.hpp"
 
 #include "SaveFaultTest.hpp"
+#include "save/PosixCalls.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <fcntl.h>
@@ -27,6 +30,9 @@ using testing::Fault;
 using testing::On;
 using testing::Step;
 
+using files::os;
+using files::PosixCalls;
+
 // Takes the pending fault for this step, if there is one, and sets errno.
 bool fails(Step step, On on) {
   const std::optional<int> error = testing::takeFault(step, on);
@@ -35,37 +41,54 @@ bool fails(Step step, On on) {
   return error.has_value();
 }
 
-const FileOps& real = systemFileCalls().saveFile;
+const PosixCalls real = os;
 
-// The system's calls, each failing when a pending fault names it and `on`.
-template <On on> FileOps faultyOps() {
-  return {
-      [](auto... a) { return fails(Step::Open, on) ? -1 : real.openAt(a...); },
-      [](auto... a) { return fails(Step::Stat, on) ? -1 : real.statAt(a...); },
-      [](int descriptor, const void* data, std::size_t size) -> ssize_t {
-        if (!fails(Step::Write, on))
-          return real.write(descriptor, data, size);
-        return errno == 0 ? real.write(descriptor, data, size - 1) : -1;
-      },
-      [](auto... a) { return fails(Step::Truncate, on) ? -1 : real.truncate(a...); },
-      [](auto... a) { return fails(Step::Sync, on) ? -1 : real.sync(a...); },
-      [](int descriptor) {
-        // Like the kernel: the descriptor is gone even when the close fails.
-        const int result = real.close(descriptor);
-        return fails(Step::Close, on) ? -1 : result;
-      },
-      [](auto... a) { return fails(Step::ChangeOwner, on) ? -1 : real.changeOwner(a...); },
-      [](auto... a) { return fails(Step::ChangeMode, on) ? -1 : real.changeMode(a...); },
-      [](auto... a) { return fails(Step::SetAttribute, on) ? -1 : real.setAttribute(a...); },
-      [](auto... a) { return fails(Step::RemoveAttribute, on) ? -1 : real.removeAttribute(a...); },
-      [](auto... a) { return fails(Step::Link, on) ? -1 : real.linkAt(a...); },
-      [](auto... a) { return fails(Step::Rename, on) ? -1 : real.renameAt(a...); },
-      real.lock,
+// The real call on a file, unless a pending fault names it and that file.
+template <Step step, auto PosixCalls::*call>
+constexpr auto onFile = [](int file, auto... rest) {
+  return fails(step, testing::fileOf(file)) ? -1 : (real.*call)(file, rest...);
+};
+
+// The system's calls, each failing when a pending fault names it and its file.
+PosixCalls faultyCalls() {
+  PosixCalls calls = real;
+  calls.openat = [](int directory, const char* name, int flags, mode_t mode) {
+    const On on = (flags & O_CREAT) != 0  ? testing::newFile()
+                  : (flags & O_PATH) != 0 ? On::Other
+                                          : testing::named(name);
+    const int file = fails(Step::Open, on) ? -1 : real.openat(directory, name, flags, mode);
+    testing::openFiles[file] = on;
+    return file;
   };
+  calls.fstatat = [](int directory, const char* name, struct stat* status, int flags) {
+    const bool temporary = std::string_view(name).find(".tmp-") != std::string_view::npos;
+    return temporary && fails(Step::Stat, On::Temporary)
+               ? -1
+               : real.fstatat(directory, name, status, flags);
+  };
+  calls.pwrite = [](int file, const void* data, std::size_t size, off_t offset) -> ssize_t {
+    if (!fails(Step::Write, testing::fileOf(file)))
+      return real.pwrite(file, data, size, offset);
+    return errno == 0 ? real.pwrite(file, data, size - 1, offset) : -1;
+  };
+  calls.close = [](int file) {
+    // Like the kernel: the descriptor is gone even when the close fails.
+    const int result = real.close(file);
+    return fails(Step::Close, testing::fileOf(file)) ? -1 : result;
+  };
+  calls.ftruncate = onFile<Step::Truncate, &PosixCalls::ftruncate>;
+  calls.fsync = onFile<Step::Sync, &PosixCalls::fsync>;
+  calls.fchown = onFile<Step::ChangeOwner, &PosixCalls::fchown>;
+  calls.fchmod = onFile<Step::ChangeMode, &PosixCalls::fchmod>;
+  calls.fsetxattr = onFile<Step::SetAttribute, &PosixCalls::fsetxattr>;
+  calls.fremovexattr = onFile<Step::RemoveAttribute, &PosixCalls::fremovexattr>;
+  calls.linkat = [](auto... a) { return fails(Step::Link, On::Backup) ? -1 : real.linkat(a...); };
+  calls.renameat = [](int from, const char* name, int to, const char* newName) {
+    const On on = testing::named(newName) == On::Backup ? On::Backup : On::Temporary;
+    return fails(Step::Rename, on) ? -1 : real.renameat(from, name, to, newName);
+  };
+  return calls;
 }
-
-const FileCalls kFaultyCalls{faultyOps<On::SaveFile>(), faultyOps<On::Temporary>(),
-                             faultyOps<On::Directory>(), faultyOps<On::Backup>()};
 
 constexpr uid_t kNobody = 65534;
 
@@ -179,6 +202,9 @@ TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldOrNew) {
   };
   // clang-format on
   const bool inheriting = giveNobodyAccessByDefault();
+  os = faultyCalls();
+  const std::unique_ptr<PosixCalls, void (*)(PosixCalls*)> restore(
+      &os, [](PosixCalls* calls) { *calls = real; });
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
     if (test.before == Before::Foreign && ::geteuid() != 0) {
@@ -204,7 +230,7 @@ TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldOrNew) {
     }
     const std::size_t planted = plantCopies(test.copies);
 
-    saveAndExpect(kFaultyCalls, test.faults, test.seen, test.saved, test.after, test.kept,
+    saveAndExpect(test.faults, test.seen, test.saved, test.after, test.kept,
                   planted + (test.before == Before::Linked ? 1 : 0));
     if (test.before == Before::Linked) {
       EXPECT_EQ(readFile("Varen.link"), readFile("Varen.txt"));

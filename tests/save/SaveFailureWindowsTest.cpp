@@ -1,13 +1,14 @@
 #include "save/HeroSaveFile.hpp"
 
 #include "SaveFaultTest.hpp"
+#include "save/WindowsCalls.hpp"
 
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <windows.h>
 
 namespace valdoria {
 namespace {
@@ -26,42 +27,60 @@ bool fails(Step step, On on) {
   return error.has_value();
 }
 
-const FileOps& real = systemFileCalls().saveFile;
+using files::os;
+using files::WindowsCalls;
 
-// The real call, unless it is to fail: then 0 (for a handle, no handle).
-template <On on, Step step, auto FileOps::*call>
-constexpr auto faulty = [](auto... arguments) {
-  using Result = decltype((real.*call)(arguments...));
-  return fails(step, on) ? Result{} : (real.*call)(arguments...);
+const WindowsCalls real = os;
+
+std::intptr_t key(HANDLE file) { return reinterpret_cast<std::intptr_t>(file); }
+
+// The real call on a file, unless it is to fail: then 0.
+template <Step step, auto WindowsCalls::*call>
+constexpr auto onFile = [](HANDLE file, auto... rest) {
+  return fails(step, testing::fileOf(key(file))) ? FALSE : (real.*call)(file, rest...);
 };
 
-template <On on> FileOps faultyOps() {
-  return {faulty<on, Step::Open, &FileOps::createFile>,
-          [](void* file, const void* data, unsigned long size, unsigned long* written) {
-            if (!fails(Step::Write, on))
-              return real.writeFile(file, data, size, written);
-            return GetLastError() == 0 ? real.writeFile(file, data, size - 1, written) : 0;
-          },
-          faulty<on, Step::Sync, &FileOps::flushFileBuffers>,
-          faulty<on, Step::Truncate, &FileOps::setLength>,
-          real.closeHandle,
-          [](const wchar_t* replaced, const wchar_t* replacement) {
-            if (!fails(Step::Replace, on))
-              return real.replaceFile(replaced, replacement);
-            // Reported so, the old file is gone already.
-            const DWORD error = GetLastError();
-            const std::wstring gone = std::wstring(replaced) + L".gone";
-            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && MoveFileExW(replaced, gone.c_str(), 0))
-              DeleteFileW(gone.c_str());
-            SetLastError(error);
-            return 0;
-          },
-          faulty<on, Step::Move, &FileOps::moveFile>,
-          faulty<on, Step::Link, &FileOps::createHardLink>};
+// The system's calls, each failing when a pending fault names it and its file.
+WindowsCalls faultyCalls() {
+  WindowsCalls calls = real;
+  calls.createFile = [](LPCWSTR name, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES security,
+                        DWORD disposition, DWORD flags, HANDLE model) {
+    const On on = disposition == CREATE_NEW                        ? testing::newFile()
+                  : (access & (GENERIC_READ | GENERIC_WRITE)) == 0 ? On::Other
+                                                                   : testing::named(name);
+    const HANDLE file = fails(Step::Open, on) ? INVALID_HANDLE_VALUE
+                                              : real.createFile(name, access, sharing, security,
+                                                                disposition, flags, model);
+    testing::openFiles[key(file)] = on;
+    return file;
+  };
+  calls.writeFile = [](HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED at) {
+    if (!fails(Step::Write, testing::fileOf(key(file))))
+      return real.writeFile(file, data, size, written, at);
+    return GetLastError() == 0 ? real.writeFile(file, data, size - 1, written, at) : FALSE;
+  };
+  calls.flushFileBuffers = onFile<Step::Sync, &WindowsCalls::flushFileBuffers>;
+  calls.setFileInformation = onFile<Step::Truncate, &WindowsCalls::setFileInformation>;
+  calls.replaceFile = [](LPCWSTR replaced, LPCWSTR replacement, auto... rest) {
+    if (!fails(Step::Replace, On::Temporary))
+      return real.replaceFile(replaced, replacement, rest...);
+    // Reported so, the old file is gone already.
+    const DWORD error = GetLastError();
+    const std::wstring gone = std::wstring(replaced) + L".gone";
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && MoveFileExW(replaced, gone.c_str(), 0))
+      DeleteFileW(gone.c_str());
+    SetLastError(error);
+    return FALSE;
+  };
+  calls.moveFile = [](LPCWSTR from, LPCWSTR to, DWORD flags) {
+    const On on = testing::named(to) == On::Backup ? On::Backup : On::Temporary;
+    return fails(Step::Move, on) ? FALSE : real.moveFile(from, to, flags);
+  };
+  calls.createHardLink = [](auto... a) {
+    return fails(Step::Link, On::Backup) ? FALSE : real.createHardLink(a...);
+  };
+  return calls;
 }
-
-const FileCalls kFaultyCalls{faultyOps<On::SaveFile>(), faultyOps<On::Temporary>(), real,
-                             faultyOps<On::Backup>()};
 
 constexpr const char* kLeftover = "Varen.txt.tmp-0123456789abcdef";
 
@@ -141,6 +160,9 @@ TEST_F(SaveFailureWindowsTest, EveryFailingStepLeavesTheFileOldOrNew) {
       {"link not made", Own, None, false, {{Link, Backup, kBroken}}, false, Old, none},
   };
   // clang-format on
+  os = faultyCalls();
+  const std::unique_ptr<WindowsCalls, void (*)(WindowsCalls*)> restore(
+      &os, [](WindowsCalls* calls) { *calls = real; });
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
     clearWorkDirectory();
@@ -170,7 +192,7 @@ TEST_F(SaveFailureWindowsTest, EveryFailingStepLeavesTheFileOldOrNew) {
     if (leftover)
       removeLeftovers({"Varen.txt"});
 
-    saveAndExpect(kFaultyCalls, test.faults, test.seen, test.saved, test.after, test.kept,
+    saveAndExpect(test.faults, test.seen, test.saved, test.after, test.kept,
                   planted + (test.before == Linked || test.before == Dangling ? 1 : 0) +
                       (test.before > Leftover ? 1 : 0) + (*test.rescued != '\0' ? 1 : 0));
     EXPECT_EQ(readFile("Varen.link"), test.before == Linked ? readFile("Varen.txt") : "");

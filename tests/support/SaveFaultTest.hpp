@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <istream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +21,7 @@ namespace valdoria::testing {
 // clang-format off
 enum class Step { Open, Stat, Truncate, Write, Sync, Close, ChangeOwner, ChangeMode, SetAttribute, RemoveAttribute, Link, Rename, Replace, Move };
 // clang-format on
-enum class On { SaveFile, Temporary, Directory, Backup };
+enum class On { SaveFile, Temporary, Directory, Backup, Other };
 struct Fault {
   Step step;
   On on;
@@ -28,6 +30,21 @@ struct Fault {
 };
 
 inline std::vector<Fault> pendingFaults;
+
+// The file each open descriptor or handle is; the first new file a save
+// makes is its temporary, any later one a copy's.
+inline std::map<std::intptr_t, On> openFiles;
+inline int newFiles = 0;
+inline On newFile() { return newFiles++ == 0 ? On::Temporary : On::Backup; }
+inline On fileOf(std::intptr_t file) {
+  const auto found = openFiles.find(file);
+  return found == openFiles.end() ? On::Other : found->second;
+}
+inline On named(const std::filesystem::path& name) {
+  return name == "."                                       ? On::Directory
+         : name.string().find(".bak") != std::string::npos ? On::Backup
+                                                           : On::SaveFile;
+}
 
 // The error of the pending fault for this step on this file, which is then
 // taken; nothing when no fault is pending there.
@@ -63,18 +80,19 @@ protected:
     GameTest::TearDown();
   }
 
-  // Saves through `calls` with `faults` pending, the file loaded first where
-  // `seen`; every fault must be met, Varen.txt holds what the row says, the
-  // copy named `kept` (none: "") the old numbers, and no file is beside them
-  // but the row's own `others`. A save that succeeds has seen its own file.
-  void saveAndExpect(const FileCalls& calls, const std::vector<Fault>& faults, bool seen,
-                     bool saved, After after, const std::string& kept, std::size_t others) {
+  // Saves with `faults` pending, the file loaded first where `seen`; every
+  // fault must be met, Varen.txt holds what the row says, the copy named
+  // `kept` (none: "") the old numbers, and no file is beside them but the
+  // row's own `others`. A save that succeeds has seen its own file.
+  void saveAndExpect(const std::vector<Fault>& faults, bool seen, bool saved, After after,
+                     const std::string& kept, std::size_t others) {
     std::optional<FileStamp> stamp;
     FileStamp loaded;
     if (Varen reader; seen && loadHero(reader, "Varen.txt", &loaded))
       stamp = loaded;
     pendingFaults = faults;
-    EXPECT_EQ(saveHero(varen, "Varen.txt", &stamp, calls), saved);
+    newFiles = 0;
+    EXPECT_EQ(saveHero(varen, "Varen.txt", &stamp), saved);
     EXPECT_TRUE(pendingFaults.empty()) << "a step that should have failed was never taken";
     const std::string expected[] = {kOldContent, kNewContent, ""};
     EXPECT_EQ(fileExists("Varen.txt"), after != After::Gone);
