@@ -11,9 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 #if defined(__linux__)
 #include <sys/xattr.h>
 #endif
@@ -21,23 +18,6 @@
 namespace valdoria::files {
 
 namespace {
-
-// openat takes its mode as a variadic argument: it needs a plain wrapper.
-int openAtWithMode(int directory, const char* name, int flags, mode_t mode) {
-  return ::openat(directory, name, flags, mode);
-}
-#if defined(__linux__)
-constexpr auto listAttributes = ::flistxattr;
-constexpr auto getAttribute = ::fgetxattr;
-constexpr auto setAttribute = ::fsetxattr;
-constexpr auto removeAttribute = ::fremovexattr;
-#else
-// Nothing but the mode and owner is carried where there are no attributes.
-ssize_t listAttributes(int, char*, std::size_t) { return errno = ENOTSUP, -1; }
-ssize_t getAttribute(int, const char*, void*, std::size_t) { return errno = ENOTSUP, -1; }
-int setAttribute(int, const char*, const void*, std::size_t, int) { return errno = ENOTSUP, -1; }
-int removeAttribute(int, const char*) { return errno = ENOTSUP, -1; }
-#endif
 
 int fd(const File& file) { return static_cast<int>(file.native()); }
 
@@ -67,41 +47,37 @@ File openDirectory(int directory, const char* name) {
 }
 
 // The names of a file's extended attributes (none where there are none).
-std::optional<std::vector<char>> attributeNames(int file) {
+std::optional<std::vector<std::string>> attributeNames(int file) {
   const ssize_t size = os.flistxattr(file, nullptr, 0);
   if (size < 0)
-    return errno == ENOTSUP ? std::optional(std::vector<char>()) : std::nullopt;
-  std::vector<char> names(static_cast<std::size_t>(size));
-  return os.flistxattr(file, names.data(), names.size()) == size ? std::optional(names)
-                                                                 : std::nullopt;
-}
-
-bool hasName(const std::vector<char>& names, const char* name) {
-  for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
-    if (std::strcmp(&names[at], name) == 0)
-      return true;
-  }
-  return false;
+    return errno == ENOTSUP ? std::optional(std::vector<std::string>()) : std::nullopt;
+  std::string list(static_cast<std::size_t>(size), '\0');
+  if (os.flistxattr(file, list.data(), list.size()) != size)
+    return std::nullopt;
+  std::vector<std::string> names;
+  for (std::size_t at = 0; at < list.size(); at += names.back().size() + 1)
+    names.emplace_back(list.c_str() + at);
+  return names;
 }
 
 // Exactly `from`'s attributes: an ACL `to` inherited from the directory's
 // default ACL would give access the old file never gave.
 bool adoptAttributes(int to, int from) {
-  const std::optional<std::vector<char>> theirs = attributeNames(from);
-  const std::optional<std::vector<char>> mine = attributeNames(to);
+  const auto theirs = attributeNames(from);
+  const auto mine = attributeNames(to);
   if (!theirs || !mine)
     return false;
-  for (std::size_t at = 0; at < mine->size(); at += std::strlen(&(*mine)[at]) + 1) {
-    if (!hasName(*theirs, &(*mine)[at]) && os.fremovexattr(to, &(*mine)[at]) != 0)
+  for (const std::string& name : *mine) {
+    if (std::find(theirs->begin(), theirs->end(), name) == theirs->end() &&
+        os.fremovexattr(to, name.c_str()) != 0)
       return false;
   }
-  for (std::size_t at = 0; at < theirs->size(); at += std::strlen(&(*theirs)[at]) + 1) {
-    const char* name = &(*theirs)[at];
-    std::vector<char> value(
-        static_cast<std::size_t>(std::max<ssize_t>(os.fgetxattr(from, name, nullptr, 0), 0)));
-    if (os.fgetxattr(from, name, value.data(), value.size()) !=
+  for (const std::string& name : *theirs) {
+    std::vector<char> value(static_cast<std::size_t>(
+        std::max<ssize_t>(os.fgetxattr(from, name.c_str(), nullptr, 0), 0)));
+    if (os.fgetxattr(from, name.c_str(), value.data(), value.size()) !=
             static_cast<ssize_t>(value.size()) ||
-        os.fsetxattr(to, name, value.data(), value.size(), 0) != 0)
+        os.fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0)
       return false;
   }
   return true;
@@ -109,33 +85,28 @@ bool adoptAttributes(int to, int from) {
 
 } // namespace
 
-constinit PosixCalls os{
-    .openat = openAtWithMode,
-    .fstatat = ::fstatat,
-    .fstat = ::fstat,
-    .readlinkat = ::readlinkat,
-    .pread = ::pread,
-    .pwrite = ::pwrite,
-    .lseek = ::lseek,
-    .ftruncate = ::ftruncate,
-    .fsync = ::fsync,
-    .close = ::close,
-    .fchown = ::fchown,
-    .fchmod = ::fchmod,
-    .flistxattr = listAttributes,
-    .fgetxattr = getAttribute,
-    .fsetxattr = setAttribute,
-    .fremovexattr = removeAttribute,
-    .linkat = ::linkat,
-    .renameat = ::renameat,
-    .unlinkat = ::unlinkat,
-    .flock = ::flock,
-    .getentropy = ::getentropy,
-    .geteuid = ::geteuid,
-    .fdopendir = ::fdopendir,
-    .readdir = ::readdir,
-    .closedir = ::closedir,
-};
+int openAtWithMode(int directory, const char* name, int flags, mode_t mode) {
+  return ::openat(directory, name, flags, mode);
+}
+#if defined(__linux__)
+ssize_t listAttributes(int file, char* names, std::size_t size) {
+  return ::flistxattr(file, names, size);
+}
+ssize_t getAttribute(int file, const char* name, void* value, std::size_t size) {
+  return ::fgetxattr(file, name, value, size);
+}
+int setAttribute(int file, const char* name, const void* value, std::size_t size, int flags) {
+  return ::fsetxattr(file, name, value, size, flags);
+}
+int removeAttribute(int file, const char* name) { return ::fremovexattr(file, name); }
+#else
+ssize_t listAttributes(int, char*, std::size_t) { return errno = ENOTSUP, -1; }
+ssize_t getAttribute(int, const char*, void*, std::size_t) { return errno = ENOTSUP, -1; }
+int setAttribute(int, const char*, const void*, std::size_t, int) { return errno = ENOTSUP, -1; }
+int removeAttribute(int, const char*) { return errno = ENOTSUP, -1; }
+#endif
+
+constinit PosixCalls os;
 
 bool closeNative(Native native) { return os.close(static_cast<int>(native)) == 0; }
 

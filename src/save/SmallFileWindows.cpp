@@ -82,31 +82,7 @@ bool seek(const File& file, std::int64_t offset) {
 
 } // namespace
 
-constinit WindowsCalls os{
-    .createFile = CreateFileW,
-    .readFile = ReadFile,
-    .writeFile = WriteFile,
-    .setFilePointer = SetFilePointerEx,
-    .flushFileBuffers = FlushFileBuffers,
-    .setFileInformation = SetFileInformationByHandle,
-    .getFileInformation = GetFileInformationByHandle,
-    .getFileType = GetFileType,
-    .getFileSize = GetFileSizeEx,
-    .getFinalPathName = GetFinalPathNameByHandleW,
-    .closeHandle = CloseHandle,
-    .replaceFile = ReplaceFileW,
-    .moveFile = MoveFileExW,
-    .createHardLink = CreateHardLinkW,
-    .deleteFile = DeleteFileW,
-    .findFirstFile = FindFirstFileExW,
-    .findNextFile = FindNextFileW,
-    .findClose = FindClose,
-    .createMutex = CreateMutexW,
-    .openMutex = OpenMutexW,
-    .genRandom = BCryptGenRandom,
-    .getSecurityInfo = GetSecurityInfo,
-    .setSecurityInfo = SetSecurityInfo,
-};
+constinit WindowsCalls os;
 
 bool closeNative(Native native) { return os.closeHandle(reinterpret_cast<HANDLE>(native)) != 0; }
 

@@ -7,8 +7,6 @@
 #include <array>
 #include <cerrno>
 #include <filesystem>
-#include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,65 +28,7 @@ using testing::Fault;
 using testing::On;
 using testing::Step;
 
-using files::os;
-using files::PosixCalls;
-
-// Takes the pending fault for this step, if there is one, and sets errno.
-bool fails(Step step, On on) {
-  const std::optional<int> error = testing::takeFault(step, on);
-  if (error)
-    errno = *error;
-  return error.has_value();
-}
-
-const PosixCalls real = os;
-
-// The real call on a file, unless a pending fault names it and that file.
-template <Step step, auto PosixCalls::*call>
-constexpr auto onFile = [](int file, auto... rest) {
-  return fails(step, testing::fileOf(file)) ? -1 : (real.*call)(file, rest...);
-};
-
-// The system's calls, each failing when a pending fault names it and its file.
-PosixCalls faultyCalls() {
-  PosixCalls calls = real;
-  calls.openat = [](int directory, const char* name, int flags, mode_t mode) {
-    const On on = (flags & O_CREAT) != 0  ? testing::newFile()
-                  : (flags & O_PATH) != 0 ? On::Other
-                                          : testing::named(name);
-    const int file = fails(Step::Open, on) ? -1 : real.openat(directory, name, flags, mode);
-    testing::openFiles[file] = on;
-    return file;
-  };
-  calls.fstatat = [](int directory, const char* name, struct stat* status, int flags) {
-    const bool temporary = std::string_view(name).find(".tmp-") != std::string_view::npos;
-    return temporary && fails(Step::Stat, On::Temporary)
-               ? -1
-               : real.fstatat(directory, name, status, flags);
-  };
-  calls.pwrite = [](int file, const void* data, std::size_t size, off_t offset) -> ssize_t {
-    if (!fails(Step::Write, testing::fileOf(file)))
-      return real.pwrite(file, data, size, offset);
-    return errno == 0 ? real.pwrite(file, data, size - 1, offset) : -1;
-  };
-  calls.close = [](int file) {
-    // Like the kernel: the descriptor is gone even when the close fails.
-    const int result = real.close(file);
-    return fails(Step::Close, testing::fileOf(file)) ? -1 : result;
-  };
-  calls.ftruncate = onFile<Step::Truncate, &PosixCalls::ftruncate>;
-  calls.fsync = onFile<Step::Sync, &PosixCalls::fsync>;
-  calls.fchown = onFile<Step::ChangeOwner, &PosixCalls::fchown>;
-  calls.fchmod = onFile<Step::ChangeMode, &PosixCalls::fchmod>;
-  calls.fsetxattr = onFile<Step::SetAttribute, &PosixCalls::fsetxattr>;
-  calls.fremovexattr = onFile<Step::RemoveAttribute, &PosixCalls::fremovexattr>;
-  calls.linkat = [](auto... a) { return fails(Step::Link, On::Backup) ? -1 : real.linkat(a...); };
-  calls.renameat = [](int from, const char* name, int to, const char* newName) {
-    const On on = testing::named(newName) == On::Backup ? On::Backup : On::Temporary;
-    return fails(Step::Rename, on) ? -1 : real.renameat(from, name, to, newName);
-  };
-  return calls;
-}
+const files::PosixCalls real = files::os;
 
 constexpr uid_t kNobody = 65534;
 
@@ -202,9 +142,47 @@ TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldOrNew) {
   };
   // clang-format on
   const bool inheriting = giveNobodyAccessByDefault();
-  os = faultyCalls();
-  const std::unique_ptr<PosixCalls, void (*)(PosixCalls*)> restore(
-      &os, [](PosixCalls* calls) { *calls = real; });
+  // The system's calls, each failing where a pending fault names it and its file.
+  testing::restoreCalls = [] { files::os = {}; };
+  testing::setError = [](int error) { errno = error; };
+  files::os.openat = [](int directory, const char* name, int flags, mode_t mode) {
+    const On on = (flags & O_CREAT) != 0  ? testing::newFile()
+                  : (flags & O_PATH) != 0 ? Other
+                                          : testing::named(name);
+    const int file = testing::fails(Open, on) ? -1 : real.openat(directory, name, flags, mode);
+    testing::openFiles[file] = on;
+    return file;
+  };
+  files::os.fstatat = [](int directory, const char* name, struct stat* status, int flags) {
+    const bool temporary = std::string_view(name).find(".tmp-") != std::string_view::npos;
+    return temporary && testing::fails(Stat, Temporary)
+               ? -1
+               : real.fstatat(directory, name, status, flags);
+  };
+  files::os.pwrite = [](int file, const void* data, std::size_t size, off_t offset) -> ssize_t {
+    if (!testing::fails(Write, testing::fileOf(file)))
+      return real.pwrite(file, data, size, offset);
+    return errno == 0 ? real.pwrite(file, data, size - 1, offset) : -1;
+  };
+  files::os.close = [](int file) {
+    // Like the kernel: the descriptor is gone even when the close fails.
+    const int result = real.close(file);
+    return testing::fails(Close, testing::fileOf(file)) ? -1 : result;
+  };
+  files::os.ftruncate = testing::onFile<Truncate, real, &files::PosixCalls::ftruncate, -1>;
+  files::os.fsync = testing::onFile<Sync, real, &files::PosixCalls::fsync, -1>;
+  files::os.fchown = testing::onFile<ChangeOwner, real, &files::PosixCalls::fchown, -1>;
+  files::os.fchmod = testing::onFile<ChangeMode, real, &files::PosixCalls::fchmod, -1>;
+  files::os.fsetxattr = testing::onFile<SetAttribute, real, &files::PosixCalls::fsetxattr, -1>;
+  files::os.fremovexattr =
+      testing::onFile<RemoveAttribute, real, &files::PosixCalls::fremovexattr, -1>;
+  files::os.linkat = [](auto... a) {
+    return testing::fails(Link, Backup) ? -1 : real.linkat(a...);
+  };
+  files::os.renameat = [](int from, const char* name, int to, const char* newName) {
+    const On on = testing::named(newName) == Backup ? Backup : Temporary;
+    return testing::fails(Rename, on) ? -1 : real.renameat(from, name, to, newName);
+  };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
     if (test.before == Before::Foreign && ::geteuid() != 0) {

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,68 +18,7 @@ using testing::Fault;
 using testing::On;
 using testing::Step;
 
-// Takes the pending fault for this step, if there is one, as the last error.
-bool fails(Step step, On on) {
-  const std::optional<int> error = testing::takeFault(step, on);
-  if (error)
-    SetLastError(static_cast<DWORD>(*error));
-  return error.has_value();
-}
-
-using files::os;
-using files::WindowsCalls;
-
-const WindowsCalls real = os;
-
-std::intptr_t key(HANDLE file) { return reinterpret_cast<std::intptr_t>(file); }
-
-// The real call on a file, unless it is to fail: then 0.
-template <Step step, auto WindowsCalls::*call>
-constexpr auto onFile = [](HANDLE file, auto... rest) {
-  return fails(step, testing::fileOf(key(file))) ? FALSE : (real.*call)(file, rest...);
-};
-
-// The system's calls, each failing when a pending fault names it and its file.
-WindowsCalls faultyCalls() {
-  WindowsCalls calls = real;
-  calls.createFile = [](LPCWSTR name, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES security,
-                        DWORD disposition, DWORD flags, HANDLE model) {
-    const On on = disposition == CREATE_NEW                        ? testing::newFile()
-                  : (access & (GENERIC_READ | GENERIC_WRITE)) == 0 ? On::Other
-                                                                   : testing::named(name);
-    const HANDLE file = fails(Step::Open, on) ? INVALID_HANDLE_VALUE
-                                              : real.createFile(name, access, sharing, security,
-                                                                disposition, flags, model);
-    testing::openFiles[key(file)] = on;
-    return file;
-  };
-  calls.writeFile = [](HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED at) {
-    if (!fails(Step::Write, testing::fileOf(key(file))))
-      return real.writeFile(file, data, size, written, at);
-    return GetLastError() == 0 ? real.writeFile(file, data, size - 1, written, at) : FALSE;
-  };
-  calls.flushFileBuffers = onFile<Step::Sync, &WindowsCalls::flushFileBuffers>;
-  calls.setFileInformation = onFile<Step::Truncate, &WindowsCalls::setFileInformation>;
-  calls.replaceFile = [](LPCWSTR replaced, LPCWSTR replacement, auto... rest) {
-    if (!fails(Step::Replace, On::Temporary))
-      return real.replaceFile(replaced, replacement, rest...);
-    // Reported so, the old file is gone already.
-    const DWORD error = GetLastError();
-    const std::wstring gone = std::wstring(replaced) + L".gone";
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && MoveFileExW(replaced, gone.c_str(), 0))
-      DeleteFileW(gone.c_str());
-    SetLastError(error);
-    return FALSE;
-  };
-  calls.moveFile = [](LPCWSTR from, LPCWSTR to, DWORD flags) {
-    const On on = testing::named(to) == On::Backup ? On::Backup : On::Temporary;
-    return fails(Step::Move, on) ? FALSE : real.moveFile(from, to, flags);
-  };
-  calls.createHardLink = [](auto... a) {
-    return fails(Step::Link, On::Backup) ? FALSE : real.createHardLink(a...);
-  };
-  return calls;
-}
+const files::WindowsCalls real = files::os;
 
 constexpr const char* kLeftover = "Varen.txt.tmp-0123456789abcdef";
 
@@ -160,9 +98,49 @@ TEST_F(SaveFailureWindowsTest, EveryFailingStepLeavesTheFileOldOrNew) {
       {"link not made", Own, None, false, {{Link, Backup, kBroken}}, false, Old, none},
   };
   // clang-format on
-  os = faultyCalls();
-  const std::unique_ptr<WindowsCalls, void (*)(WindowsCalls*)> restore(
-      &os, [](WindowsCalls* calls) { *calls = real; });
+  // The system's calls, each failing where a pending fault names it and its file.
+  testing::restoreCalls = [] { files::os = {}; };
+  testing::setError = [](int error) { SetLastError(static_cast<DWORD>(error)); };
+  files::os.createFile = [](LPCWSTR name, DWORD access, DWORD sharing,
+                            LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                            HANDLE model) {
+    const On on = disposition == CREATE_NEW                        ? testing::newFile()
+                  : (access & (GENERIC_READ | GENERIC_WRITE)) == 0 ? Other
+                                                                   : testing::named(name);
+    const HANDLE file = testing::fails(Open, on) ? INVALID_HANDLE_VALUE
+                                                 : real.createFile(name, access, sharing, security,
+                                                                   disposition, flags, model);
+    testing::openFiles[reinterpret_cast<std::intptr_t>(file)] = on;
+    return file;
+  };
+  files::os.writeFile = [](HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                           LPOVERLAPPED at) {
+    if (!testing::fails(Write, testing::fileOf(file)))
+      return real.writeFile(file, data, size, written, at);
+    return GetLastError() == 0 ? real.writeFile(file, data, size - 1, written, at) : FALSE;
+  };
+  files::os.flushFileBuffers =
+      testing::onFile<Sync, real, &files::WindowsCalls::flushFileBuffers, FALSE>;
+  files::os.setFileInformation =
+      testing::onFile<Truncate, real, &files::WindowsCalls::setFileInformation, FALSE>;
+  files::os.replaceFile = [](LPCWSTR replaced, LPCWSTR replacement, auto... rest) {
+    if (!testing::fails(Replace, Temporary))
+      return real.replaceFile(replaced, replacement, rest...);
+    // Reported so, the old file is gone already.
+    const DWORD error = GetLastError();
+    const std::wstring gone = std::wstring(replaced) + L".gone";
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && MoveFileExW(replaced, gone.c_str(), 0))
+      DeleteFileW(gone.c_str());
+    SetLastError(error);
+    return FALSE;
+  };
+  files::os.moveFile = [](LPCWSTR from, LPCWSTR to, DWORD flags) {
+    const On on = testing::named(to) == Backup ? Backup : Temporary;
+    return testing::fails(Move, on) ? FALSE : real.moveFile(from, to, flags);
+  };
+  files::os.createHardLink = [](auto... a) {
+    return testing::fails(Link, Backup) ? FALSE : real.createHardLink(a...);
+  };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
     clearWorkDirectory();

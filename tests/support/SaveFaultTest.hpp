@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <istream>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +29,20 @@ struct Fault {
 };
 
 inline std::vector<Fault> pendingFaults;
+// The platform's own: how an error is set, how the system's calls come back.
+inline void (*setError)(int error) = nullptr;
+inline void (*restoreCalls)() = [] {};
+
+// Takes the pending fault for this step on this file, if there is one.
+inline bool fails(Step step, On on) {
+  const auto fault = std::find_if(pendingFaults.begin(), pendingFaults.end(),
+                                  [&](const Fault& f) { return f.step == step && f.on == on; });
+  if (fault == pendingFaults.end())
+    return false;
+  setError(fault->error);
+  pendingFaults.erase(fault);
+  return true;
+}
 
 // The file each open descriptor or handle is; the first new file a save
 // makes is its temporary, any later one a copy's.
@@ -40,23 +53,19 @@ inline On fileOf(std::intptr_t file) {
   const auto found = openFiles.find(file);
   return found == openFiles.end() ? On::Other : found->second;
 }
+inline On fileOf(const void* file) { return fileOf(reinterpret_cast<std::intptr_t>(file)); }
 inline On named(const std::filesystem::path& name) {
   return name == "."                                       ? On::Directory
          : name.string().find(".bak") != std::string::npos ? On::Backup
                                                            : On::SaveFile;
 }
 
-// The error of the pending fault for this step on this file, which is then
-// taken; nothing when no fault is pending there.
-inline std::optional<int> takeFault(Step step, On on) {
-  const auto fault = std::find_if(pendingFaults.begin(), pendingFaults.end(),
-                                  [&](const Fault& f) { return f.step == step && f.on == on; });
-  if (fault == pendingFaults.end())
-    return std::nullopt;
-  const int error = fault->error;
-  pendingFaults.erase(fault);
-  return error;
-}
+// The call `real.*call` on a file, unless a pending fault names it and that
+// file: then `failed`.
+template <Step step, auto& real, auto call, auto failed>
+constexpr auto onFile = [](auto file, auto... rest) {
+  return fails(step, fileOf(file)) ? failed : (real.*call)(file, rest...);
+};
 
 // Varen.txt after the save: the old or the new numbers, or no file.
 enum class After { Old, New, Gone };
@@ -77,6 +86,7 @@ protected:
   }
   void TearDown() override {
     pendingFaults.clear();
+    restoreCalls();
     GameTest::TearDown();
   }
 
