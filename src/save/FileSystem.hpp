@@ -1,49 +1,56 @@
 #pragma once
 
-#include "save/FileCalls.hpp"
-#include "save/SmallFile.hpp"
+#include "save/FileStamp.hpp"
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
-// The steps a save is made of, each platform's own (SmallFilePosix.cpp,
-// SmallFileWindows.cpp); SmallFile.cpp decides which run, in what order.
+// The steps a save is made of, each the platform's own calls and no choice
+// (SmallFilePosix.cpp, SmallFileWindows.cpp, each through its table of
+// calls, PosixCalls.hpp or WindowsCalls.hpp); SmallFile.cpp decides which
+// run, in what order, and what their outcomes mean.
 namespace valdoria::files {
 
-#if defined(_WIN32)
-using Native = void*;
-using Name = std::wstring;
-#else
-using Native = int;
-using Name = std::string;
-#endif
+// A descriptor or a handle: -1 is none on either platform.
+using Native = std::intptr_t;
+// A name in the platform's own characters.
+using Name = std::filesystem::path;
 
-// Done; Refused: not allowed here, another way may be; Failed: an error.
-enum class Outcome { Done, Failed, Refused };
+// Done; Refused: not allowed here, another way may be; Taken: the name is
+// another file's; Stranded: the old file is gone and the new one did not
+// take its name (Windows); Failed: an error.
+enum class Outcome { Done, Failed, Refused, Taken, Stranded };
 
-// Owns an open file or directory. A close whose error counts goes through
-// the calls, and is never retried.
+bool closeNative(Native native);
+
+// Owns an open file or directory. A close is never retried.
 class File {
 public:
   File() = default;
-  explicit File(Native native);
+  explicit File(Native native) : handle(native) {}
   File(File&& other) noexcept : handle(std::exchange(other.handle, kClosed)) {}
   File& operator=(File&& other) noexcept {
     std::swap(handle, other.handle);
     return *this;
   }
-  ~File();
-  bool isOpen() const;
+  ~File() {
+    if (isOpen())
+      closeNative(handle);
+  }
+  bool isOpen() const { return handle != kClosed; }
   Native native() const { return handle; }
-  bool close(const FileOps& ops);
+  // True for a file closed already.
+  bool close() { return !isOpen() || closeNative(std::exchange(handle, kClosed)); }
 
 private:
+  static constexpr Native kClosed = -1;
   Native handle = kClosed;
-  static const Native kClosed;
 };
 
 // Where a name leads, its links followed: the directory that holds the
@@ -54,29 +61,28 @@ struct Place {
   bool exists = false;
 };
 
-// `name` with an ASCII suffix, as NAME.bak.
-inline Name withSuffix(const Name& name, std::string_view suffix) {
-  return name + Name(suffix.begin(), suffix.end());
-}
+enum class Access { Read, Write, ReadWrite };
 
 std::optional<Place> locate(const std::string& path);
 bool sameDirectory(const Place& one, const Place& other);
 bool isTaken(const Place& at, const Name& name);
-// A regular file and nothing else, to read, or to write (and read where allowed).
-File openRegular(const FileOps& ops, const Place& at, const Name& name, bool writing);
+// A regular file and nothing else; Refused where the access is denied.
+Outcome openRegular(const Place& at, const Name& name, Access access, File& opened);
 // Whether `name` is, right now, the file open as `file`.
 bool leadsTo(const Place& at, const Name& name, const File& file);
 bool stampOf(const File& file, FileStamp& stamp, std::uint64_t* links = nullptr);
 
-// Reads until `size` bytes or the end: the count, or -1.
-std::int64_t readAt(const File& file, std::int64_t offset, char* buffer, std::int64_t size);
-bool writeAt(const FileOps& ops, const File& file, std::int64_t offset, std::string_view bytes);
-bool flush(const FileOps& ops, const File& file);
-bool setLength(const FileOps& ops, const File& file, std::int64_t length);
-// All of `from` into the empty `to`, in bounded memory.
-bool copyAll(const FileOps& ops, const File& from, const File& to);
+// One read or write at `offset`, again where a signal broke it off: the
+// count, or -1.
+std::int64_t readSome(const File& file, std::int64_t offset, char* buffer, std::int64_t size);
+std::int64_t writeSome(const File& file, std::int64_t offset, std::string_view bytes);
+// Where bytes start again after `offset`, past a hole; -1: only a hole follows.
+std::int64_t nextData(const File& file, std::int64_t offset);
+bool flush(const File& file);
+bool setLength(const File& file, std::int64_t length);
 // Refused where the directory may not be read; any other error fails.
-bool flushDirectory(const FileOps& ops, const Place& at);
+bool flushDirectory(const Place& at);
+bool randomBytes(unsigned char* bytes, std::size_t count);
 
 // A new file beside the old one, marked in use as long as it is open, and
 // removed again unless it is put in place.
@@ -84,9 +90,7 @@ struct Temporary {
   const Place* at = nullptr;
   Name name;
   File file;
-#if defined(_WIN32)
-  File mark; // see SmallFileWindows.cpp
-#endif
+  File mark; // Windows' sign that it is in use (see SmallFileWindows.cpp)
   Temporary() = default;
   Temporary(const Temporary&) = delete;
   Temporary& operator=(const Temporary&) = delete;
@@ -95,19 +99,26 @@ struct Temporary {
 inline constexpr std::string_view kTemporaryMarker = ".tmp-";
 inline constexpr std::size_t kTemporaryDigits = 16;
 
-// Named `at`'s name, the marker and random hex digits nobody can foresee;
-// `shared`: as readable as a new file is, else the owner's alone.
-Outcome makeTemporary(const FileOps& ops, const Place& at, bool shared, Temporary& made);
-// The owner, group, attributes (and no others) and mode of `from`. Refused
-// where one may not be given; then `orPrivate` makes `to` the user's alone.
-Outcome adopt(const FileOps& ops, const File& to, const File& from, bool orPrivate);
+// `at`'s name, the marker and random hex digits nobody can foresee; empty
+// where no random bytes come (SmallFile.cpp).
+Name temporaryName(const Place& at);
+// A file made at `made.name`, never over anything, and open; `shared`: as
+// readable as a new file is, else the owner's alone. Taken where the name
+// is another file's; the name is then cleared unless the file is this
+// save's to remove.
+Outcome createNew(Temporary& made, bool shared);
+// The owner, group, attributes (and no others) and mode of `from`; Refused
+// where one may not be given.
+Outcome adopt(const File& to, const File& from);
+// The user's alone, with no more access for the user than `from` gives.
+bool makePrivate(const File& to, const File& from);
 // Put at `at`'s own name, over what is there; Refused where that is not allowed.
-Outcome putOver(const FileOps& ops, Temporary& fresh);
+Outcome putOver(Temporary& fresh);
 // Put at `name`, never over anything; Refused where the name is taken.
-Outcome putBeside(const FileOps& ops, Temporary& fresh, const Name& name);
+Outcome putBeside(Temporary& fresh, const Name& name);
 // A second name `to` for the file at `from`, never over anything; Refused
 // where the file system makes no second names.
-Outcome linkAs(const FileOps& ops, const Place& at, const Name& from, const Name& to);
+Outcome linkAs(const Place& at, const Name& from, const Name& to);
 bool removeName(const Place& at, const Name& name);
 // Removes each file at `at` that `isLeftover` names and nobody holds.
 void removeUnheld(const Place& at, const std::function<bool(const Name&)>& isLeftover);

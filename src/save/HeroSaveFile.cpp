@@ -9,14 +9,13 @@
 
 namespace valdoria {
 
-bool saveHero(const Hero& hero, const std::string& fileName, std::optional<FileStamp>* seen,
-              const FileCalls& calls) {
+bool saveHero(const Hero& hero, const std::string& fileName, std::optional<FileStamp>* seen) {
   std::ostringstream text;
   for (const int value :
        {hero.getMaxHp(), hero.getMaxMp(), hero.getAttackPower(), hero.getDefensePower(),
         hero.getLevel(), hero.getExperience(), hero.getToNextLevel()})
     text << value << ' ';
-  return replaceSmallFile(fileName, text.str(), seen, calls);
+  return replaceSmallFile(fileName, text.str(), seen);
 }
 
 bool loadHero(Hero& hero, const std::string& fileName, FileStamp* loaded) {

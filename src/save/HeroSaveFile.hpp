@@ -16,7 +16,7 @@ class Hero;
 // Saving is false when anything on the way fails, and the file then holds
 // its old or its new record; `seen` as for replaceSmallFile.
 bool saveHero(const Hero& hero, const std::string& fileName,
-              std::optional<FileStamp>* seen = nullptr, const FileCalls& calls = systemFileCalls());
+              std::optional<FileStamp>* seen = nullptr);
 
 // False, the hero unchanged, unless the file yields seven numbers; a loaded
 // hero starts at full HP and MP. `loaded` stamps the file read.

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 namespace valdoria {
+
+// Another game's save takes milliseconds: a lock held longer than this is
+// no game's, and the party is read or written without it.
+inline constexpr std::chrono::milliseconds kPartyLockWait{3000};
 
 // Held while the party is read or written: two games in one directory never
 // mix two battles' heroes (shared to read, exclusive to write; a lock

@@ -20,15 +20,15 @@ struct PartyGuard::Held {
 };
 
 PartyGuard::PartyGuard(Use use) : held(std::make_unique<Held>()) {
-  // Another game's save takes milliseconds: a lock held for seconds is no game's.
+  constexpr std::chrono::milliseconds kPause{10};
   int& lock = held->lock = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const int operation = (use == Use::Reading ? LOCK_SH : LOCK_EX) | LOCK_NB;
-  for (int tries = 300; lock >= 0 && ::flock(lock, operation) != 0; --tries) {
+  for (auto tries = kPartyLockWait / kPause; lock >= 0 && ::flock(lock, operation) != 0; --tries) {
     if (tries == 0 || (errno != EWOULDBLOCK && errno != EINTR)) {
       ::close(std::exchange(lock, -1));
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(kPause);
   }
   if (use == Use::Reading)
     return;

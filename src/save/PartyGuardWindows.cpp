@@ -1,7 +1,5 @@
 #include "save/PartyGuard.hpp"
 
-#include "save/FileSystem.hpp"
-
 #include <string>
 #include <utility>
 
@@ -41,22 +39,25 @@ struct PartyGuard::Held {
 
 // One mutex a folder, named after its volume and its number there however it
 // is reached, seen by every session's games; one another user made may be
-// closed to this one: then there is no lock. A game's save takes
-// milliseconds: a lock held for seconds is no game's. A mutex has no shared
+// closed to this one: then there is no lock, as after kPartyLockWait. A mutex has no shared
 // side: reading games, too, take turns, for the moment a load lasts.
 PartyGuard::PartyGuard(Use use) : held(std::make_unique<Held>()) {
-  const files::File folder(CreateFileW(
-      L".", FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const HANDLE folder = CreateFileW(L".", FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   BY_HANDLE_FILE_INFORMATION about{};
-  if (folder.isOpen() && GetFileInformationByHandle(folder.native(), &about) != 0)
+  if (folder != INVALID_HANDLE_VALUE && GetFileInformationByHandle(folder, &about) != 0)
     held->lock = CreateMutexW(
         nullptr, FALSE,
         (L"Global\\valdoria-party-" + std::to_wstring(about.dwVolumeSerialNumber) + L"-" +
          std::to_wstring(about.nFileIndexHigh) + L"-" + std::to_wstring(about.nFileIndexLow))
             .c_str());
+  if (folder != INVALID_HANDLE_VALUE)
+    CloseHandle(folder);
   const DWORD waited =
-      held->lock == nullptr ? WAIT_OBJECT_0 : WaitForSingleObject(held->lock, 3000);
+      held->lock == nullptr
+          ? WAIT_OBJECT_0
+          : WaitForSingleObject(held->lock, static_cast<DWORD>(kPartyLockWait.count()));
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED)
     CloseHandle(std::exchange(held->lock, nullptr));
   static const bool handling = SetConsoleCtrlHandler(holdBackTheEnd, TRUE) != 0;

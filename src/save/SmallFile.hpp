@@ -1,8 +1,7 @@
 #pragma once
 
-#include "save/FileCalls.hpp"
+#include "save/FileStamp.hpp"
 
-#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <optional>
@@ -16,16 +15,6 @@ namespace valdoria {
 // that it holds its old or its new bytes whatever fails and whoever else is
 // at work in the same directory. A name is followed through its links; only
 // a regular file at the end of them is ever opened, never a pipe or device.
-
-// A file as the game saw it: while it is the same file, with the same size
-// and time of its last write, nobody has changed it since.
-struct FileStamp {
-  std::uint64_t device = 0;
-  std::uint64_t index = 0;
-  std::int64_t size = 0;
-  std::int64_t written = 0;
-  bool operator==(const FileStamp&) const = default;
-};
 
 // Hands the regular file at `name` to `parse`, and its stamp to `read`;
 // false when there is no such file or it cannot be opened, otherwise what
@@ -41,7 +30,7 @@ bool readSmallFile(const std::string& name, const std::function<bool(std::istrea
 // is; any other file there is first kept as a copy (see SmallFile.cpp), and
 // `seen` then stamps the new file. Without `seen`, whatever is there goes.
 bool replaceSmallFile(const std::string& name, std::string_view bytes,
-                      std::optional<FileStamp>* seen, const FileCalls& calls = systemFileCalls());
+                      std::optional<FileStamp>* seen);
 
 // Removes what killed saves of these files left, reading each directory
 // once; a temporary file that a running save still holds stays.

@@ -1,53 +1,21 @@
 #include "save/FileSystem.hpp"
-
-// <aclapi.h> and <bcrypt.h> need the types of <windows.h>.
-#include <windows.h>
-
-#include <aclapi.h>
-#include <bcrypt.h>
+#include "save/WindowsCalls.hpp"
 
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <filesystem>
-#include <utility>
-#include <vector>
+#include <string>
 
-namespace valdoria {
+namespace valdoria::files {
 
 namespace {
 
-using files::File;
-using files::Name;
-using files::Outcome;
-
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-const FileOps kSystemOps{
-    [](const wchar_t* path, unsigned long access, unsigned long sharing, unsigned long disposition,
-       unsigned long flags) -> void* {
-      return CreateFileW(path, access, sharing, nullptr, disposition, flags, nullptr);
-    },
-    [](void* file, const void* data, unsigned long size, unsigned long* written) -> int {
-      return WriteFile(file, data, size, written, nullptr);
-    },
-    FlushFileBuffers,
-    [](void* file, std::int64_t length) -> int {
-      FILE_END_OF_FILE_INFO end{};
-      end.EndOfFile.QuadPart = length;
-      return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end);
-    },
-    CloseHandle,
-    // Keeps the replaced file's attributes, security descriptor and streams.
-    [](const wchar_t* replaced, const wchar_t* replacement) -> int {
-      return ReplaceFileW(replaced, replacement, nullptr, 0, nullptr, nullptr);
-    },
-    MoveFileExW,
-    [](const wchar_t* link, const wchar_t* target) -> int {
-      return CreateHardLinkW(link, target, nullptr);
-    },
-};
-const FileCalls kSystemCalls{kSystemOps, kSystemOps, kSystemOps, kSystemOps};
+HANDLE handle(const File& file) { return reinterpret_cast<HANDLE>(file.native()); }
+// A mutex that is not there is no handle, nor -1: no file either.
+File own(HANDLE handle) { return File(handle == nullptr ? -1 : reinterpret_cast<Native>(handle)); }
 
 // Not allowed here, or no such thing on this file system: another way may be.
 bool refused(DWORD error) {
@@ -57,10 +25,10 @@ bool refused(DWORD error) {
          error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_TOO_MANY_LINKS;
 }
 
-std::optional<Name> finalPath(const File& file) {
-  Name path(32768, L'\0'); // the longest path Windows has
-  const DWORD length = GetFinalPathNameByHandleW(
-      file.native(), path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+std::optional<std::wstring> finalPath(const File& file) {
+  std::wstring path(32768, L'\0'); // the longest path Windows has
+  const DWORD length = os.getFinalPathName(handle(file), path.data(),
+                                           static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
   if (length == 0 || length >= path.size())
     return std::nullopt;
   path.resize(length);
@@ -68,75 +36,60 @@ std::optional<Name> finalPath(const File& file) {
 }
 
 File openAttributes(const Name& path, DWORD flags = FILE_FLAG_BACKUP_SEMANTICS) {
-  return File(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                          flags, nullptr));
+  return own(os.createFile(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                           flags, nullptr));
 }
 
-Name folderOf(const Name& path) { return path.substr(0, path.find_last_of(L'\\') + 1); }
-
-// NAME.tmp- and random hex digits; empty where no random digits come.
-Name temporaryName(const files::Place& at) {
-  std::array<unsigned char, files::kTemporaryDigits / 2> random{};
-  Name name = files::withSuffix(at.name, files::kTemporaryMarker);
-  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random.data(), static_cast<ULONG>(random.size()),
-                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
-    return {};
-  for (const unsigned char byte : random)
-    name += {L"0123456789abcdef"[byte >> 4U], L"0123456789abcdef"[byte & 15U]};
-  return name;
+std::wstring folderOf(const Name& path) {
+  return path.native().substr(0, path.native().find_last_of(L'\\') + 1);
 }
 
 // Held from before a temporary file exists until it is in place or gone:
 // ReplaceFileW opens the file with no sharing, so it is closed first, and
 // this keeps another game's clean-up off it meanwhile. Windows drops it as
 // its maker ends, however that ends.
-Name markOf(const Name& temporary) {
+std::wstring markOf(const Name& temporary) {
   return L"Global\\valdoria-temporary-" +
-         temporary.substr(temporary.size() - files::kTemporaryDigits);
+         temporary.native().substr(temporary.native().size() - kTemporaryDigits);
 }
 
-// The owner's alone: what the folder gives new files might reach bytes the
-// old file gave nobody. Without ACLs (FAT) there is none to gain.
-bool makePrivate(const File& file) {
+// The owner's alone. Without ACLs (FAT) there is none to gain.
+bool ownerOnly(const File& file) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   alignas(ACL) std::array<char, sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE>
       list{};
   auto* acl = reinterpret_cast<ACL*>(list.data());
-  DWORD error = GetSecurityInfo(file.native(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                nullptr, nullptr, nullptr, &descriptor);
+  DWORD error = os.getSecurityInfo(handle(file), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                   nullptr, nullptr, nullptr, &descriptor);
   if (error == ERROR_SUCCESS)
-    error = InitializeAcl(acl, list.size(), ACL_REVISION) != 0 &&
-                    AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, owner) != 0
-                ? SetSecurityInfo(file.native(), SE_FILE_OBJECT,
-                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, acl, nullptr)
-                : ERROR_INVALID_ACL;
+    error =
+        InitializeAcl(acl, list.size(), ACL_REVISION) != 0 &&
+                AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, owner) != 0
+            ? os.setSecurityInfo(handle(file), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                 nullptr, nullptr, acl, nullptr)
+            : ERROR_INVALID_ACL;
   LocalFree(descriptor);
   return error == ERROR_SUCCESS || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
 }
 
+bool seek(const File& file, std::int64_t offset) {
+  LARGE_INTEGER position{};
+  position.QuadPart = offset;
+  return os.setFilePointer(handle(file), position, nullptr, FILE_BEGIN) != 0;
+}
+
 } // namespace
 
-const FileCalls& systemFileCalls() { return kSystemCalls; }
+constinit WindowsCalls os;
 
-namespace files {
-
-const Native File::kClosed = INVALID_HANDLE_VALUE;
-File::File(Native native) : handle(native == nullptr ? kClosed : native) {}
-File::~File() {
-  if (isOpen())
-    CloseHandle(handle);
-}
-bool File::isOpen() const { return handle != kClosed; }
-bool File::close(const FileOps& ops) {
-  return ops.closeHandle(std::exchange(handle, kClosed)) != 0;
-}
+bool closeNative(Native native) { return os.closeHandle(reinterpret_cast<HANDLE>(native)) != 0; }
 
 // The whole path, its links followed; nothing where a folder on the way is
 // missing.
 std::optional<Place> locate(const std::string& path) {
-  Name wide(std::min<std::size_t>(path.size(), INT_MAX), L'\0');
+  std::wstring wide(std::min<std::size_t>(path.size(), INT_MAX), L'\0');
   wide.resize(static_cast<std::size_t>(
       std::max(MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(wide.size()),
                                    wide.data(), static_cast<int>(wide.size())),
@@ -146,7 +99,7 @@ std::optional<Place> locate(const std::string& path) {
   std::error_code unknown;
   if (missing && !isTaken({}, wide)) {
     const std::filesystem::path full = std::filesystem::absolute(wide, unknown);
-    return unknown || wide.empty() ? std::nullopt : std::optional(Place{{}, full.wstring(), false});
+    return unknown || wide.empty() ? std::nullopt : std::optional(Place{{}, full, false});
   }
   // Missing, yet the name is taken: a link that leads nowhere. Its target is
   // made through it, to learn where that is, and goes again as the handle
@@ -155,13 +108,13 @@ std::optional<Place> locate(const std::string& path) {
   LARGE_INTEGER size{};
   FILE_DISPOSITION_INFO gone{TRUE};
   if (missing)
-    file = File(CreateFileW(wide.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                            OPEN_ALWAYS, 0, nullptr));
+    file = own(os.createFile(wide.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                             OPEN_ALWAYS, 0, nullptr));
   const bool made =
-      missing && file.isOpen() && GetFileSizeEx(file.native(), &size) != 0 && size.QuadPart == 0;
-  const std::optional<Name> final = file.isOpen() ? finalPath(file) : std::nullopt;
-  if (!final || (made && SetFileInformationByHandle(file.native(), FileDispositionInfo, &gone,
-                                                    sizeof gone) == 0))
+      missing && file.isOpen() && os.getFileSize(handle(file), &size) != 0 && size.QuadPart == 0;
+  const std::optional<std::wstring> final = file.isOpen() ? finalPath(file) : std::nullopt;
+  if (!final ||
+      (made && os.setFileInformation(handle(file), FileDispositionInfo, &gone, sizeof gone) == 0))
     return std::nullopt;
   return Place{{}, *final, !made};
 }
@@ -173,29 +126,32 @@ bool sameDirectory(const Place& one, const Place& other) {
 bool isTaken(const Place&, const Name& name) {
   WIN32_FIND_DATAW found{};
   const HANDLE search =
-      FindFirstFileExW(name.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+      os.findFirstFile(name.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE)
     return GetLastError() != ERROR_FILE_NOT_FOUND;
-  FindClose(search);
+  os.findClose(search);
   return true;
 }
 
 // Never a read-only file, which Wine, as root, opens for writing; never a
 // file that a link at the name leads to.
-File openRegular(const FileOps& ops, const Place&, const Name& name, bool writing) {
-  const auto open = [&](DWORD access) {
-    return File(ops.createFile(name.c_str(), access, kShareAll, OPEN_EXISTING, 0));
-  };
-  File file = open(writing ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ);
-  if (writing && !file.isOpen() && GetLastError() == ERROR_ACCESS_DENIED)
-    file = open(GENERIC_WRITE);
+Outcome openRegular(const Place&, const Name& name, Access access, File& opened) {
+  const DWORD rights = access == Access::Read    ? GENERIC_READ
+                       : access == Access::Write ? GENERIC_WRITE
+                                                 : GENERIC_READ | GENERIC_WRITE;
+  opened = own(os.createFile(name.c_str(), rights, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!opened.isOpen())
+    return GetLastError() == ERROR_ACCESS_DENIED ? Outcome::Refused : Outcome::Failed;
   BY_HANDLE_FILE_INFORMATION about{};
-  const DWORD refusedKinds = FILE_ATTRIBUTE_DIRECTORY | (writing ? FILE_ATTRIBUTE_READONLY : 0);
-  if (!file.isOpen() || GetFileType(file.native()) != FILE_TYPE_DISK ||
-      GetFileInformationByHandle(file.native(), &about) == 0 ||
-      (about.dwFileAttributes & refusedKinds) != 0 || finalPath(file).value_or(name) != name)
-    return {};
-  return file;
+  const DWORD refusedKinds =
+      FILE_ATTRIBUTE_DIRECTORY | (access == Access::Read ? 0 : FILE_ATTRIBUTE_READONLY);
+  if (os.getFileType(handle(opened)) == FILE_TYPE_DISK &&
+      os.getFileInformation(handle(opened), &about) != 0 &&
+      (about.dwFileAttributes & refusedKinds) == 0 &&
+      finalPath(opened).value_or(name.native()) == name.native())
+    return Outcome::Done;
+  opened = File();
+  return Outcome::Failed;
 }
 
 bool leadsTo(const Place&, const Name& name, const File& file) {
@@ -209,7 +165,7 @@ bool leadsTo(const Place&, const Name& name, const File& file) {
 bool stampOf(const File& file, FileStamp& stamp, std::uint64_t* links) {
   BY_HANDLE_FILE_INFORMATION about{};
   const auto join = [](DWORD high, DWORD low) { return (std::uint64_t{high} << 32U) | low; };
-  if (GetFileInformationByHandle(file.native(), &about) == 0)
+  if (os.getFileInformation(handle(file), &about) == 0)
     return false;
   stamp = {about.dwVolumeSerialNumber, join(about.nFileIndexHigh, about.nFileIndexLow),
            static_cast<std::int64_t>(join(about.nFileSizeHigh, about.nFileSizeLow)),
@@ -220,126 +176,100 @@ bool stampOf(const File& file, FileStamp& stamp, std::uint64_t* links) {
   return true;
 }
 
-bool seek(const File& file, std::int64_t offset) {
-  LARGE_INTEGER position{};
-  position.QuadPart = offset;
-  return SetFilePointerEx(file.native(), position, nullptr, FILE_BEGIN) != 0;
+std::int64_t readSome(const File& file, std::int64_t offset, char* buffer, std::int64_t size) {
+  DWORD read = 0;
+  if (!seek(file, offset) ||
+      os.readFile(handle(file), buffer, static_cast<DWORD>(std::min<std::int64_t>(size, MAXDWORD)),
+                  &read, nullptr) == 0)
+    return -1;
+  return read;
 }
 
-std::int64_t readAt(const File& file, std::int64_t offset, char* buffer, std::int64_t size) {
-  std::int64_t count = 0;
-  for (DWORD read = 1; count < size && read > 0; count += read) {
-    if ((count == 0 && !seek(file, offset)) ||
-        ReadFile(file.native(), buffer + count,
-                 static_cast<DWORD>(std::min<std::int64_t>(size - count, MAXDWORD)), &read,
-                 nullptr) == 0)
-      return -1;
-  }
-  return count;
+std::int64_t writeSome(const File& file, std::int64_t offset, std::string_view bytes) {
+  const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), MAXDWORD));
+  DWORD written = 0;
+  if (!seek(file, offset) ||
+      os.writeFile(handle(file), bytes.data(), size, &written, nullptr) == 0 || written > size)
+    return -1;
+  return written;
 }
 
-bool writeAt(const FileOps& ops, const File& file, std::int64_t offset, std::string_view bytes) {
-  for (DWORD written = 0; !bytes.empty(); bytes.remove_prefix(written)) {
-    const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), MAXDWORD));
-    if ((written == 0 && !seek(file, offset)) ||
-        ops.writeFile(file.native(), bytes.data(), size, &written) == 0 || written == 0 ||
-        written > size)
-      return false;
-  }
-  return true;
-}
+std::int64_t nextData(const File&, std::int64_t offset) { return offset; }
 
-bool flush(const FileOps& ops, const File& file) {
-  return ops.flushFileBuffers(file.native()) != 0;
-}
+bool flush(const File& file) { return os.flushFileBuffers(handle(file)) != 0; }
 
-bool setLength(const FileOps& ops, const File& file, std::int64_t length) {
-  return ops.setLength(file.native(), length) != 0;
-}
-
-bool copyAll(const FileOps& ops, const File& from, const File& to) {
-  std::vector<char> buffer(65536);
-  for (std::int64_t offset = 0;;) {
-    const std::int64_t count =
-        readAt(from, offset, buffer.data(), static_cast<std::int64_t>(buffer.size()));
-    if (count <= 0 || !writeAt(ops, to, offset, {buffer.data(), static_cast<std::size_t>(count)}))
-      return count == 0;
-    offset += count;
-  }
+bool setLength(const File& file, std::int64_t length) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = length;
+  return os.setFileInformation(handle(file), FileEndOfFileInfo, &end, sizeof end) != 0;
 }
 
 // Windows' moves are written through instead.
-bool flushDirectory(const FileOps&, const Place&) { return true; }
+bool flushDirectory(const Place&) { return true; }
+
+bool randomBytes(unsigned char* bytes, std::size_t count) {
+  return BCRYPT_SUCCESS(
+      os.genRandom(nullptr, bytes, static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+}
 
 Temporary::~Temporary() {
   file = File(); // Windows removes no file while it is open
   if (at != nullptr && !name.empty())
-    DeleteFileW(name.c_str());
+    os.deleteFile(name.c_str());
 }
 
-Outcome makeTemporary(const FileOps& ops, const Place& at, bool shared, Temporary& made) {
-  made.at = &at;
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    made.name = temporaryName(at);
-    if (made.name.empty())
-      return Outcome::Failed;
-    made.mark = File(CreateMutexW(nullptr, FALSE, markOf(made.name).c_str()));
-    made.file = File(ops.createFile(made.name.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC,
-                                    FILE_SHARE_DELETE, CREATE_NEW, 0));
-    if (made.file.isOpen())
-      return shared || makePrivate(made.file) ? Outcome::Done : Outcome::Failed;
-    const DWORD error = GetLastError();
-    made.name.clear();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-      return refused(error) ? Outcome::Refused : Outcome::Failed;
-  }
-  return Outcome::Failed;
+// What the folder gives new files might reach bytes the old file gave
+// nobody: one that is not to be shared is the owner's alone at once.
+Outcome createNew(Temporary& made, bool shared) {
+  made.mark = own(os.createMutex(nullptr, FALSE, markOf(made.name).c_str()));
+  made.file = own(os.createFile(made.name.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC,
+                                FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0, nullptr));
+  if (made.file.isOpen())
+    return shared || ownerOnly(made.file) ? Outcome::Done : Outcome::Failed;
+  const DWORD error = GetLastError();
+  made.name.clear();
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+    return Outcome::Taken;
+  return refused(error) ? Outcome::Refused : Outcome::Failed;
 }
 
 // A replacement takes the old file's attributes and security descriptor
 // from ReplaceFileW. A copy keeps what it was made with, the owner's alone:
 // no access the old file did not give, though others it gave lose theirs.
-Outcome adopt(const FileOps&, const File&, const File&, bool) { return Outcome::Done; }
+Outcome adopt(const File&, const File&) { return Outcome::Done; }
 
-Outcome putOver(const FileOps& ops, Temporary& fresh) {
+bool makePrivate(const File& to, const File&) { return ownerOnly(to); }
+
+Outcome putOver(Temporary& fresh) {
   const Name& name = fresh.at->name;
-  const auto moved = [&](const Name& to, DWORD flags) {
-    const bool done = ops.moveFile(fresh.name.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH | flags);
-    fresh.name = done ? Name() : fresh.name;
-    return done;
-  };
-  if (!fresh.at->exists)
-    return moved(name, MOVEFILE_REPLACE_EXISTING) && fresh.file.close(ops) ? Outcome::Done
-                                                                           : Outcome::Failed;
-  if (!fresh.file.close(ops))
+  if (!fresh.at->exists) {
+    if (os.moveFile(fresh.name.c_str(), name.c_str(),
+                    MOVEFILE_WRITE_THROUGH | MOVEFILE_REPLACE_EXISTING) == 0)
+      return Outcome::Failed;
+    fresh.name.clear();
+    return fresh.file.close() ? Outcome::Done : Outcome::Failed;
+  }
+  if (!fresh.file.close())
     return Outcome::Failed;
-  if (ops.replaceFile(name.c_str(), fresh.name.c_str()) != 0) {
+  if (os.replaceFile(name.c_str(), fresh.name.c_str(), nullptr, 0, nullptr, nullptr) != 0) {
     fresh.name.clear();
     return Outcome::Done;
   }
   const DWORD error = GetLastError();
-  if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT)
-    return refused(error) ? Outcome::Refused : Outcome::Failed;
-  // The old file is gone already: the new one, moved to the name, is saved;
-  // else its bytes stay under the first free copy name, which nothing
-  // removes, or failing that where they are, never removed by this save.
-  if (moved(name, 0))
-    return Outcome::Done;
-  for (int number = 1; number <= 9 && !fresh.name.empty(); ++number)
-    moved(withSuffix(name, number == 1 ? ".bak" : ".bak." + std::to_string(number)), 0);
-  fresh.name.clear();
-  return Outcome::Failed;
+  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
+    return Outcome::Stranded;
+  return refused(error) ? Outcome::Refused : Outcome::Failed;
 }
 
-Outcome putBeside(const FileOps& ops, Temporary& fresh, const Name& name) {
-  if (ops.moveFile(fresh.name.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH) == 0)
+Outcome putBeside(Temporary& fresh, const Name& name) {
+  if (os.moveFile(fresh.name.c_str(), name.c_str(), MOVEFILE_WRITE_THROUGH) == 0)
     return isTaken(*fresh.at, name) ? Outcome::Refused : Outcome::Failed;
   fresh.name.clear();
-  return fresh.file.close(ops) ? Outcome::Done : Outcome::Failed;
+  return fresh.file.close() ? Outcome::Done : Outcome::Failed;
 }
 
-Outcome linkAs(const FileOps& ops, const Place&, const Name& from, const Name& to) {
-  if (ops.createHardLink(to.c_str(), from.c_str()) != 0)
+Outcome linkAs(const Place&, const Name& from, const Name& to) {
+  if (os.createHardLink(to.c_str(), from.c_str(), nullptr) != 0)
     return Outcome::Done;
   return refused(GetLastError()) ? Outcome::Refused : Outcome::Failed;
 }
@@ -348,32 +278,31 @@ Outcome linkAs(const FileOps& ops, const Place&, const Name& from, const Name& t
 // leftover's name is cleared away if this save is killed meanwhile.
 bool removeName(const Place& at, const Name& name) {
   const Name away = temporaryName(at);
-  return !away.empty() && MoveFileExW(name.c_str(), away.c_str(), 0) != 0 &&
-         DeleteFileW(away.c_str()) != 0;
+  return !away.empty() && os.moveFile(name.c_str(), away.c_str(), 0) != 0 &&
+         os.deleteFile(away.c_str()) != 0;
 }
 
 // A file a running save holds open, or has marked, stays.
 void removeUnheld(const Place& at, const std::function<bool(const Name&)>& isLeftover) {
-  const Name folder = folderOf(at.name);
+  const std::wstring folder = folderOf(at.name);
   WIN32_FIND_DATAW found{};
-  const HANDLE search = FindFirstFileExW((folder + L"*").c_str(), FindExInfoBasic, &found,
+  const HANDLE search = os.findFirstFile((folder + L"*").c_str(), FindExInfoBasic, &found,
                                          FindExSearchNameMatch, nullptr, 0);
-  for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+  for (bool more = search != INVALID_HANDLE_VALUE; more;
+       more = os.findNextFile(search, &found) != 0) {
     const Name leftover = folder + found.cFileName;
     if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
         !isLeftover(leftover) ||
-        File(OpenMutexW(SYNCHRONIZE, FALSE, markOf(leftover).c_str())).isOpen() ||
+        own(os.openMutex(SYNCHRONIZE, FALSE, markOf(leftover).c_str())).isOpen() ||
         GetLastError() != ERROR_FILE_NOT_FOUND)
       continue;
     // Goes as this handle closes.
-    const File removed(CreateFileW(leftover.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
-                                   nullptr));
+    const File removed(
+        own(os.createFile(leftover.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
   }
   if (search != INVALID_HANDLE_VALUE)
-    FindClose(search);
+    os.findClose(search);
 }
 
-} // namespace files
-
-} // namespace valdoria
+} // namespace valdoria::files

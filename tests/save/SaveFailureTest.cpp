@@ -1,13 +1,14 @@
 #include "save/HeroSaveFile.hpp"
 
 #include "SaveFaultTest.hpp"
+#include "save/PosixCalls.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <filesystem>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <fcntl.h>
@@ -27,45 +28,7 @@ using testing::Fault;
 using testing::On;
 using testing::Step;
 
-// Takes the pending fault for this step, if there is one, and sets errno.
-bool fails(Step step, On on) {
-  const std::optional<int> error = testing::takeFault(step, on);
-  if (error)
-    errno = *error;
-  return error.has_value();
-}
-
-const FileOps& real = systemFileCalls().saveFile;
-
-// The system's calls, each failing when a pending fault names it and `on`.
-template <On on> FileOps faultyOps() {
-  return {
-      [](auto... a) { return fails(Step::Open, on) ? -1 : real.openAt(a...); },
-      [](auto... a) { return fails(Step::Stat, on) ? -1 : real.statAt(a...); },
-      [](int descriptor, const void* data, std::size_t size) -> ssize_t {
-        if (!fails(Step::Write, on))
-          return real.write(descriptor, data, size);
-        return errno == 0 ? real.write(descriptor, data, size - 1) : -1;
-      },
-      [](auto... a) { return fails(Step::Truncate, on) ? -1 : real.truncate(a...); },
-      [](auto... a) { return fails(Step::Sync, on) ? -1 : real.sync(a...); },
-      [](int descriptor) {
-        // Like the kernel: the descriptor is gone even when the close fails.
-        const int result = real.close(descriptor);
-        return fails(Step::Close, on) ? -1 : result;
-      },
-      [](auto... a) { return fails(Step::ChangeOwner, on) ? -1 : real.changeOwner(a...); },
-      [](auto... a) { return fails(Step::ChangeMode, on) ? -1 : real.changeMode(a...); },
-      [](auto... a) { return fails(Step::SetAttribute, on) ? -1 : real.setAttribute(a...); },
-      [](auto... a) { return fails(Step::RemoveAttribute, on) ? -1 : real.removeAttribute(a...); },
-      [](auto... a) { return fails(Step::Link, on) ? -1 : real.linkAt(a...); },
-      [](auto... a) { return fails(Step::Rename, on) ? -1 : real.renameAt(a...); },
-      real.lock,
-  };
-}
-
-const FileCalls kFaultyCalls{faultyOps<On::SaveFile>(), faultyOps<On::Temporary>(),
-                             faultyOps<On::Directory>(), faultyOps<On::Backup>()};
+const files::PosixCalls real = files::os;
 
 constexpr uid_t kNobody = 65534;
 
@@ -179,6 +142,47 @@ TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldOrNew) {
   };
   // clang-format on
   const bool inheriting = giveNobodyAccessByDefault();
+  // The system's calls, each failing where a pending fault names it and its file.
+  testing::restoreCalls = [] { files::os = {}; };
+  testing::setError = [](int error) { errno = error; };
+  files::os.openat = [](int directory, const char* name, int flags, mode_t mode) {
+    const On on = (flags & O_CREAT) != 0  ? testing::newFile()
+                  : (flags & O_PATH) != 0 ? Other
+                                          : testing::named(name);
+    const int file = testing::fails(Open, on) ? -1 : real.openat(directory, name, flags, mode);
+    testing::openFiles[file] = on;
+    return file;
+  };
+  files::os.fstatat = [](int directory, const char* name, struct stat* status, int flags) {
+    const bool temporary = std::string_view(name).find(".tmp-") != std::string_view::npos;
+    return temporary && testing::fails(Stat, Temporary)
+               ? -1
+               : real.fstatat(directory, name, status, flags);
+  };
+  files::os.pwrite = [](int file, const void* data, std::size_t size, off_t offset) -> ssize_t {
+    if (!testing::fails(Write, testing::fileOf(file)))
+      return real.pwrite(file, data, size, offset);
+    return errno == 0 ? real.pwrite(file, data, size - 1, offset) : -1;
+  };
+  files::os.close = [](int file) {
+    // Like the kernel: the descriptor is gone even when the close fails.
+    const int result = real.close(file);
+    return testing::fails(Close, testing::fileOf(file)) ? -1 : result;
+  };
+  files::os.ftruncate = testing::onFile<Truncate, real, &files::PosixCalls::ftruncate, -1>;
+  files::os.fsync = testing::onFile<Sync, real, &files::PosixCalls::fsync, -1>;
+  files::os.fchown = testing::onFile<ChangeOwner, real, &files::PosixCalls::fchown, -1>;
+  files::os.fchmod = testing::onFile<ChangeMode, real, &files::PosixCalls::fchmod, -1>;
+  files::os.fsetxattr = testing::onFile<SetAttribute, real, &files::PosixCalls::fsetxattr, -1>;
+  files::os.fremovexattr =
+      testing::onFile<RemoveAttribute, real, &files::PosixCalls::fremovexattr, -1>;
+  files::os.linkat = [](auto... a) {
+    return testing::fails(Link, Backup) ? -1 : real.linkat(a...);
+  };
+  files::os.renameat = [](int from, const char* name, int to, const char* newName) {
+    const On on = testing::named(newName) == Backup ? Backup : Temporary;
+    return testing::fails(Rename, on) ? -1 : real.renameat(from, name, to, newName);
+  };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
     if (test.before == Before::Foreign && ::geteuid() != 0) {
@@ -204,7 +208,7 @@ TEST_F(SaveFailureTest, EveryFailingStepLeavesTheFileOldOrNew) {
     }
     const std::size_t planted = plantCopies(test.copies);
 
-    saveAndExpect(kFaultyCalls, test.faults, test.seen, test.saved, test.after, test.kept,
+    saveAndExpect(test.faults, test.seen, test.saved, test.after, test.kept,
                   planted + (test.before == Before::Linked ? 1 : 0));
     if (test.before == Before::Linked) {
       EXPECT_EQ(readFile("Varen.link"), readFile("Varen.txt"));

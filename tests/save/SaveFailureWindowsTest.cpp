@@ -1,13 +1,13 @@
 #include "save/HeroSaveFile.hpp"
 
 #include "SaveFaultTest.hpp"
+#include "save/WindowsCalls.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <windows.h>
 
 namespace valdoria {
 namespace {
@@ -18,50 +18,7 @@ using testing::Fault;
 using testing::On;
 using testing::Step;
 
-// Takes the pending fault for this step, if there is one, as the last error.
-bool fails(Step step, On on) {
-  const std::optional<int> error = testing::takeFault(step, on);
-  if (error)
-    SetLastError(static_cast<DWORD>(*error));
-  return error.has_value();
-}
-
-const FileOps& real = systemFileCalls().saveFile;
-
-// The real call, unless it is to fail: then 0 (for a handle, no handle).
-template <On on, Step step, auto FileOps::*call>
-constexpr auto faulty = [](auto... arguments) {
-  using Result = decltype((real.*call)(arguments...));
-  return fails(step, on) ? Result{} : (real.*call)(arguments...);
-};
-
-template <On on> FileOps faultyOps() {
-  return {faulty<on, Step::Open, &FileOps::createFile>,
-          [](void* file, const void* data, unsigned long size, unsigned long* written) {
-            if (!fails(Step::Write, on))
-              return real.writeFile(file, data, size, written);
-            return GetLastError() == 0 ? real.writeFile(file, data, size - 1, written) : 0;
-          },
-          faulty<on, Step::Sync, &FileOps::flushFileBuffers>,
-          faulty<on, Step::Truncate, &FileOps::setLength>,
-          real.closeHandle,
-          [](const wchar_t* replaced, const wchar_t* replacement) {
-            if (!fails(Step::Replace, on))
-              return real.replaceFile(replaced, replacement);
-            // Reported so, the old file is gone already.
-            const DWORD error = GetLastError();
-            const std::wstring gone = std::wstring(replaced) + L".gone";
-            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && MoveFileExW(replaced, gone.c_str(), 0))
-              DeleteFileW(gone.c_str());
-            SetLastError(error);
-            return 0;
-          },
-          faulty<on, Step::Move, &FileOps::moveFile>,
-          faulty<on, Step::Link, &FileOps::createHardLink>};
-}
-
-const FileCalls kFaultyCalls{faultyOps<On::SaveFile>(), faultyOps<On::Temporary>(), real,
-                             faultyOps<On::Backup>()};
+const files::WindowsCalls real = files::os;
 
 constexpr const char* kLeftover = "Varen.txt.tmp-0123456789abcdef";
 
@@ -141,6 +98,49 @@ TEST_F(SaveFailureWindowsTest, EveryFailingStepLeavesTheFileOldOrNew) {
       {"link not made", Own, None, false, {{Link, Backup, kBroken}}, false, Old, none},
   };
   // clang-format on
+  // The system's calls, each failing where a pending fault names it and its file.
+  testing::restoreCalls = [] { files::os = {}; };
+  testing::setError = [](int error) { SetLastError(static_cast<DWORD>(error)); };
+  files::os.createFile = [](LPCWSTR name, DWORD access, DWORD sharing,
+                            LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                            HANDLE model) {
+    const On on = disposition == CREATE_NEW                        ? testing::newFile()
+                  : (access & (GENERIC_READ | GENERIC_WRITE)) == 0 ? Other
+                                                                   : testing::named(name);
+    const HANDLE file = testing::fails(Open, on) ? INVALID_HANDLE_VALUE
+                                                 : real.createFile(name, access, sharing, security,
+                                                                   disposition, flags, model);
+    testing::openFiles[reinterpret_cast<std::intptr_t>(file)] = on;
+    return file;
+  };
+  files::os.writeFile = [](HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                           LPOVERLAPPED at) {
+    if (!testing::fails(Write, testing::fileOf(file)))
+      return real.writeFile(file, data, size, written, at);
+    return GetLastError() == 0 ? real.writeFile(file, data, size - 1, written, at) : FALSE;
+  };
+  files::os.flushFileBuffers =
+      testing::onFile<Sync, real, &files::WindowsCalls::flushFileBuffers, FALSE>;
+  files::os.setFileInformation =
+      testing::onFile<Truncate, real, &files::WindowsCalls::setFileInformation, FALSE>;
+  files::os.replaceFile = [](LPCWSTR replaced, LPCWSTR replacement, auto... rest) {
+    if (!testing::fails(Replace, Temporary))
+      return real.replaceFile(replaced, replacement, rest...);
+    // Reported so, the old file is gone already.
+    const DWORD error = GetLastError();
+    const std::wstring gone = std::wstring(replaced) + L".gone";
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && MoveFileExW(replaced, gone.c_str(), 0))
+      DeleteFileW(gone.c_str());
+    SetLastError(error);
+    return FALSE;
+  };
+  files::os.moveFile = [](LPCWSTR from, LPCWSTR to, DWORD flags) {
+    const On on = testing::named(to) == Backup ? Backup : Temporary;
+    return testing::fails(Move, on) ? FALSE : real.moveFile(from, to, flags);
+  };
+  files::os.createHardLink = [](auto... a) {
+    return testing::fails(Link, Backup) ? FALSE : real.createHardLink(a...);
+  };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.what);
     clearWorkDirectory();
@@ -170,7 +170,7 @@ TEST_F(SaveFailureWindowsTest, EveryFailingStepLeavesTheFileOldOrNew) {
     if (leftover)
       removeLeftovers({"Varen.txt"});
 
-    saveAndExpect(kFaultyCalls, test.faults, test.seen, test.saved, test.after, test.kept,
+    saveAndExpect(test.faults, test.seen, test.saved, test.after, test.kept,
                   planted + (test.before == Linked || test.before == Dangling ? 1 : 0) +
                       (test.before > Leftover ? 1 : 0) + (*test.rescued != '\0' ? 1 : 0));
     EXPECT_EQ(readFile("Varen.link"), test.before == Linked ? readFile("Varen.txt") : "");

@@ -6,9 +6,10 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <istream>
-#include <optional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ namespace valdoria::testing {
 // clang-format off
 enum class Step { Open, Stat, Truncate, Write, Sync, Close, ChangeOwner, ChangeMode, SetAttribute, RemoveAttribute, Link, Rename, Replace, Move };
 // clang-format on
-enum class On { SaveFile, Temporary, Directory, Backup };
+enum class On { SaveFile, Temporary, Directory, Backup, Other };
 struct Fault {
   Step step;
   On on;
@@ -28,18 +29,43 @@ struct Fault {
 };
 
 inline std::vector<Fault> pendingFaults;
+// The platform's own: how an error is set, how the system's calls come back.
+inline void (*setError)(int error) = nullptr;
+inline void (*restoreCalls)() = [] {};
 
-// The error of the pending fault for this step on this file, which is then
-// taken; nothing when no fault is pending there.
-inline std::optional<int> takeFault(Step step, On on) {
+// Takes the pending fault for this step on this file, if there is one.
+inline bool fails(Step step, On on) {
   const auto fault = std::find_if(pendingFaults.begin(), pendingFaults.end(),
                                   [&](const Fault& f) { return f.step == step && f.on == on; });
   if (fault == pendingFaults.end())
-    return std::nullopt;
-  const int error = fault->error;
+    return false;
+  setError(fault->error);
   pendingFaults.erase(fault);
-  return error;
+  return true;
 }
+
+// The file each open descriptor or handle is; the first new file a save
+// makes is its temporary, any later one a copy's.
+inline std::map<std::intptr_t, On> openFiles;
+inline int newFiles = 0;
+inline On newFile() { return newFiles++ == 0 ? On::Temporary : On::Backup; }
+inline On fileOf(std::intptr_t file) {
+  const auto found = openFiles.find(file);
+  return found == openFiles.end() ? On::Other : found->second;
+}
+inline On fileOf(const void* file) { return fileOf(reinterpret_cast<std::intptr_t>(file)); }
+inline On named(const std::filesystem::path& name) {
+  return name == "."                                       ? On::Directory
+         : name.string().find(".bak") != std::string::npos ? On::Backup
+                                                           : On::SaveFile;
+}
+
+// The call `real.*call` on a file, unless a pending fault names it and that
+// file: then `failed`.
+template <Step step, auto& real, auto call, auto failed>
+constexpr auto onFile = [](auto file, auto... rest) {
+  return fails(step, fileOf(file)) ? failed : (real.*call)(file, rest...);
+};
 
 // Varen.txt after the save: the old or the new numbers, or no file.
 enum class After { Old, New, Gone };
@@ -60,21 +86,23 @@ protected:
   }
   void TearDown() override {
     pendingFaults.clear();
+    restoreCalls();
     GameTest::TearDown();
   }
 
-  // Saves through `calls` with `faults` pending, the file loaded first where
-  // `seen`; every fault must be met, Varen.txt holds what the row says, the
-  // copy named `kept` (none: "") the old numbers, and no file is beside them
-  // but the row's own `others`. A save that succeeds has seen its own file.
-  void saveAndExpect(const FileCalls& calls, const std::vector<Fault>& faults, bool seen,
-                     bool saved, After after, const std::string& kept, std::size_t others) {
+  // Saves with `faults` pending, the file loaded first where `seen`; every
+  // fault must be met, Varen.txt holds what the row says, the copy named
+  // `kept` (none: "") the old numbers, and no file is beside them but the
+  // row's own `others`. A save that succeeds has seen its own file.
+  void saveAndExpect(const std::vector<Fault>& faults, bool seen, bool saved, After after,
+                     const std::string& kept, std::size_t others) {
     std::optional<FileStamp> stamp;
     FileStamp loaded;
     if (Varen reader; seen && loadHero(reader, "Varen.txt", &loaded))
       stamp = loaded;
     pendingFaults = faults;
-    EXPECT_EQ(saveHero(varen, "Varen.txt", &stamp, calls), saved);
+    newFiles = 0;
+    EXPECT_EQ(saveHero(varen, "Varen.txt", &stamp), saved);
     EXPECT_TRUE(pendingFaults.empty()) << "a step that should have failed was never taken";
     const std::string expected[] = {kOldContent, kNewContent, ""};
     EXPECT_EQ(fileExists("Varen.txt"), after != After::Gone);
