@@ -14,9 +14,6 @@ namespace valdoria {
 
 namespace {
 
-// How long a tab waits for another's lock, in milliseconds.
-constexpr int kLockPatience = 3000;
-
 // JavaScript, which clang-format would mangle.
 // clang-format off
 // 0 where the browser refused the lock.
@@ -136,7 +133,8 @@ PartyGuard::PartyGuard(Use use) : held(std::make_unique<Held>()) {
   // Before a save too: what the save keeps or replaces is what is stored
   // now, as on the console it is what the directory holds.
   // A refused lock is an error, not one held by another: a save fails.
-  const bool locked = takeLock(use == Use::Writing ? 1 : 0, kLockPatience) != 0;
+  const bool locked =
+      takeLock(use == Use::Writing ? 1 : 0, static_cast<int>(kPartyLockWait.count())) != 0;
   held->read = (locked || use == Use::Reading) && readStored() != 0;
 }
 

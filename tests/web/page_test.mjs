@@ -238,7 +238,7 @@ const failures = {
       return key === "Gorak.txt" ? this.add(value, key) : put.call(this, value, key);
     };
   },
-  "the lock": () => (navigator.locks.request = () => Promise.reject(new DOMException("injected", "SecurityError"))),
+  "the lock": () => (LockManager.prototype.request = () => Promise.reject(new DOMException("injected", "SecurityError"))),
 };
 for (const [failing, inject] of Object.entries(failures)) {
   await check(`a save whose browser fails ${failing} is not saved, another tab's party whole`, async () => {
