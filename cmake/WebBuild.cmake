@@ -27,6 +27,13 @@ if(NOT EXISTS "$ENV{EM_CLOSURE_COMPILER}")
   message(FATAL_ERROR "The Closure Compiler is missing: run 'npm ci' in ${PROJECT_SOURCE_DIR} "
                       "and configure with the web preset.")
 endif()
+# The store's script goes out without its comments (the site has 400 KB).
+set(store_source ${PROJECT_SOURCE_DIR}/src/save/HeroStoreWeb.js)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${store_source})
+file(READ ${store_source} store_text)
+string(REGEX REPLACE "(^|\n) *//[^\n]*" "" store_text "${store_text}")
+set(store ${CMAKE_BINARY_DIR}/HeroStoreWeb.js)
+file(WRITE ${store} "${store_text}")
 target_link_options(valdoria_page PRIVATE
   --closure=1
   -sASYNCIFY=1
@@ -34,10 +41,11 @@ target_link_options(valdoria_page PRIVATE
   -sEXPORT_NAME=Valdoria
   -sENVIRONMENT=web
   -sINVOKE_RUN=0
-  --extern-pre-js=${PROJECT_SOURCE_DIR}/src/save/HeroStoreWeb.js
+  -sMALLOC=emmalloc
+  --extern-pre-js=${store}
   -sEXPORTED_FUNCTIONS=_main,_valdoria_heroFiles,_valdoria_takeUpload,_valdoria_keepUploads
   -sEXPORTED_RUNTIME_METHODS=callMain,ccall)
-set_target_properties(valdoria_page PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/src/save/HeroStoreWeb.js)
+set_target_properties(valdoria_page PROPERTIES LINK_DEPENDS ${store})
 
 foreach(file index.html valdoria.css valdoria-page.js)
   configure_file(web/${file} ${site}/${file} COPYONLY)
