@@ -169,13 +169,7 @@
       },
       showOutput: (bytes) => append(decoder.decode(bytes, { stream: true })),
       programEnded: () => {
-        running = false;
-        document.body.dataset.state = "ended";
-        field.disabled = true;
-        endInputButton.disabled = true;
-        playAgainButton.hidden = false;
-        showUploadable();
-        say(`The game has ended. ${problem || "Your heroes are kept in this browser."}`);
+        stop(`The game has ended. ${problem || "Your heroes are kept in this browser."}`);
         // The log, not the button: an Enter meant for the field starts nothing.
         log.focus();
       },
@@ -184,15 +178,18 @@
   }
 
   function start() {
-    play().catch((error) => {
-      running = false;
-      document.body.dataset.state = "ended";
-      field.disabled = true;
-      endInputButton.disabled = true;
-      playAgainButton.hidden = false;
-      showUploadable();
-      say(`The game could not be started: ${error}. Check the connection, then press Play again.`);
-    });
+    play().catch((error) => stop(`The game could not be started: ${error}. Check the connection, then press Play again.`));
+  }
+
+  // The run is over, for the reason said.
+  function stop(reason) {
+    running = false;
+    document.body.dataset.state = "ended";
+    field.disabled = true;
+    endInputButton.disabled = true;
+    playAgainButton.hidden = false;
+    showUploadable();
+    say(reason);
   }
 
   // Between battles: at a question whether to fight, or with no game on.

@@ -175,5 +175,7 @@ var valdoriaHeroStore = (() => {
     });
   }
 
-  return { lock, read, store };
+  const sameBytes = (one, other) => one.length === other.length && one.every((byte, at) => byte === other[at]);
+
+  return { lock, read, store, sameBytes };
 })();

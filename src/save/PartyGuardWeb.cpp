@@ -42,7 +42,7 @@ EM_JS(void, releaseLock, (), {
 // file's bytes stays the same file, as on a disk nobody wrote to. 1 when
 // read.
 EM_ASYNC_JS(int, readStored, (), {
-  const same = (one, other) => one.length === other.length && one.every((byte, at) => byte === other[at]);
+  const same = window["valdoriaHeroStore"]["sameBytes"];
   const regular = (name) => FS.isFile(FS.stat(name).mode);
   try {
     const stored = await window["valdoriaHeroStore"]["read"]();
@@ -79,7 +79,7 @@ EM_ASYNC_JS(int, readStored, (), {
 // What changed since the read, stored: 1 when stored, 2 when another tab
 // stored first (nothing stored), 0 when the browser stored nothing.
 EM_ASYNC_JS(int, storeChanged, (), {
-  const same = (one, other) => one.length === other.length && one.every((byte, at) => byte === other[at]);
+  const same = window["valdoriaHeroStore"]["sameBytes"];
   const read = Module["heroesRead"];
   const seen = new Map();
   const changes = new Map();
