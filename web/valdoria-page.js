@@ -17,9 +17,9 @@
   const uploadPicker = document.getElementById("upload-files");
 
   // A terminal's scrollback: the log keeps the last lines only, so a long
-  // session stays as quick as a short one. 5,000 lines hold the longest
-  // battles whole, and screens of them before.
-  const scrollback = 5000;
+  // session stays as quick as a short one (a browser lays the log out anew
+  // as it grows). 2,000 lines hold the longest battles whole, with room.
+  const scrollback = 2000;
   // A hero's file is some 25 bytes: anything far larger is no hero's.
   const largestUpload = 1 << 20;
 
