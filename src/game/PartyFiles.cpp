@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <istream>
 #include <iterator>
@@ -108,7 +109,7 @@ bool replacePartyFiles(const std::string& folder) {
       bytes.assign(std::istreambuf_iterator<char>(input), {});
       return true;
     };
-    if (readSmallFile(folder + "/" + name, readAll))
+    if (readSmallFile((std::filesystem::path(folder) / name).string(), readAll))
       replacements.emplace_back(name, std::move(bytes));
   }
   return writeParty(false, [&replacements] {
