@@ -27,13 +27,15 @@ if(NOT EXISTS "$ENV{EM_CLOSURE_COMPILER}")
   message(FATAL_ERROR "The Closure Compiler is missing: run 'npm ci' in ${PROJECT_SOURCE_DIR} "
                       "and configure with the web preset.")
 endif()
-# The store's script goes out without its comments (the site has 400 KB).
-set(store_source ${PROJECT_SOURCE_DIR}/src/save/HeroStoreWeb.js)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${store_source})
-file(READ ${store_source} store_text)
-string(REGEX REPLACE "(^|\n) *//[^\n]*" "" store_text "${store_text}")
+# Scripts go out without their comment lines: the site has 400 KB.
+function(copy_without_comments source destination)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+  file(READ ${source} text)
+  string(REGEX REPLACE "(^|\n) *//[^\n]*" "" text "${text}")
+  file(WRITE ${destination} "${text}")
+endfunction()
 set(store ${CMAKE_BINARY_DIR}/HeroStoreWeb.js)
-file(WRITE ${store} "${store_text}")
+copy_without_comments(${PROJECT_SOURCE_DIR}/src/save/HeroStoreWeb.js ${store})
 target_link_options(valdoria_page PRIVATE
   --closure=1
   -sASYNCIFY=1
@@ -47,9 +49,10 @@ target_link_options(valdoria_page PRIVATE
   -sEXPORTED_RUNTIME_METHODS=callMain,ccall)
 set_target_properties(valdoria_page PROPERTIES LINK_DEPENDS ${store})
 
-foreach(file index.html valdoria.css valdoria-page.js)
+foreach(file index.html valdoria.css)
   configure_file(web/${file} ${site}/${file} COPYONLY)
 endforeach()
+copy_without_comments(${PROJECT_SOURCE_DIR}/web/valdoria-page.js ${site}/valdoria-page.js)
 
 # The web package (cpack --preset web): a zip of the site, one folder to put
 # on any static web server.

@@ -12,6 +12,7 @@
   const note = document.getElementById("note");
   const endInputButton = document.getElementById("end-input");
   const playAgainButton = document.getElementById("play-again");
+  const commands = document.getElementById("commands");
   const uploadButton = document.getElementById("upload");
   const uploadHint = document.getElementById("upload-hint");
   const uploadPicker = document.getElementById("upload-files");
@@ -138,7 +139,7 @@
     const resolve = waiting;
     waiting = null;
     document.body.dataset.state = "running";
-    showUploadable();
+    showState();
     resolve(sent.shift());
   }
 
@@ -157,14 +158,14 @@
     field.focus();
     const decoder = new TextDecoder();
     document.body.dataset.state = "running";
-    showUploadable();
+    showState();
     const game = await instance({
       nextInput: () => {
         if (sent.length > 0) {
           return Promise.resolve(sent.shift());
         }
         document.body.dataset.state = "waiting";
-        showUploadable();
+        showState();
         return new Promise((resolve) => (waiting = resolve));
       },
       showOutput: (bytes) => append(decoder.decode(bytes, { stream: true })),
@@ -188,8 +189,8 @@
     field.disabled = true;
     endInputButton.disabled = true;
     playAgainButton.hidden = false;
-    showUploadable();
     say(reason);
+    showState();
   }
 
   // Between battles: at a question whether to fight, or with no game on.
@@ -197,11 +198,61 @@
     return !running || (document.body.dataset.state === "waiting" && openLine?.textContent.endsWith("(yes/no)? "));
   }
 
-  // Uploads wait for a battle's end: its save would go over them.
-  function showUploadable() {
+  // What the game asks now, read from its prompt and the listing before
+  // it, as a player reads them: each answer a button that enters it.
+  const menus = {
+    "Main menu: ": ["MAIN MENU", (line) => line],
+    "Magic select menu: ": ["MAGIC SELECT MENU", (line) => line.split(" - ")[0]],
+    "Monster select menu: ": ["MONSTER SELECT MENU", (line) => line.split(" - ")[0]],
+    "Status menu: ": ["STATUS MENU", () => null],
+  };
+  function answers() {
+    const prompt = openLine?.textContent ?? "";
+    if (prompt.endsWith("(yes/no)? ")) {
+      return ["yes", "no"];
+    }
+    const menu = Object.keys(menus).find((ending) => prompt.endsWith(ending));
+    if (!menu) {
+      return [];
+    }
+    const [heading, pick] = menus[menu];
+    const lines = [...log.children].slice(-400).map((line) => line.textContent.replace(/\n$/, ""));
+    const found = [];
+    for (const line of lines.slice(lines.lastIndexOf(heading) + 1)) {
+      if (line.startsWith("BACK to return")) {
+        return [...found, "BACK"];
+      }
+      if (line === "") {
+        if (found.length > 0 && menu === "Main menu: ") return found;
+        continue;
+      }
+      const answer = pick(line);
+      if (answer) found.push(answer);
+    }
+    return lines.includes(heading) ? found : [];
+  }
+  function showAnswers() {
+    const waiting = document.body.dataset.state === "waiting";
+    commands.replaceChildren(
+      ...(waiting ? answers() : []).map((answer) => {
+        const button = document.createElement("button");
+        button.type = "button";
+        button.textContent = answer;
+        button.addEventListener("click", () => enter(answer));
+        return button;
+      }),
+    );
+  }
+
+  // The answers at hand; uploads wait for a battle's end, as its save
+  // would go over them.
+  function showState() {
+    showAnswers();
     const between = betweenBattles();
     uploadButton.disabled = !between;
     uploadHint.hidden = between;
+    // The controls below the log change its height: its last line stays in view.
+    log.scrollTop = log.scrollHeight;
   }
 
   // The player's entries: Enter sends the line, as a terminal echoes it;
@@ -209,15 +260,18 @@
   // ends the input.
   const history = [];
   let recalled = 0;
-  form.addEventListener("submit", (event) => {
-    event.preventDefault();
-    const line = field.value;
-    field.value = "";
+  function enter(line) {
     if (line !== "" && history[history.length - 1] !== line) {
       history.push(line);
     }
     recalled = history.length;
     send(`${line}\n`);
+  }
+  form.addEventListener("submit", (event) => {
+    event.preventDefault();
+    const line = field.value;
+    field.value = "";
+    enter(line);
   });
   field.addEventListener("keydown", (event) => {
     if (event.key === "d" && event.ctrlKey) {
@@ -372,6 +426,12 @@
     return new Blob([...parts, ...directory, end], { type: "application/zip" });
   }
 
+  // Opened as a file, the browser fetches nothing beside it.
+  if (location.protocol === "file:") {
+    stop("This page must be served, not opened as a file: in the game's folder, run " +
+      "python3 -m http.server -b 127.0.0.1 -d build/web/site and open http://localhost:8000/.");
+    return;
+  }
   start();
   for (const line of window.enteredEarly ?? []) {
     send(line);

@@ -73,7 +73,8 @@ async function keptHeroes(page) {
 // Types a scenario's input line by line, each when the game waits for it, and
 // ends the input with Ctrl-D if the game still waits. Returns the log with
 // the echoed lines taken out, and where they stood.
-async function play(page, name, { beforeLine = async () => {}, afterWin = async () => {} } = {}) {
+// Tapping: each line is the command button of its text, which must be there.
+async function play(page, name, { beforeLine = async () => {}, afterWin = async () => {}, tap = false } = {}) {
   await page.waitForSelector("body[data-state=waiting]");
   const lines = scenario(name, "input").split(/(?<=\n)/);
   const echoes = [];
@@ -81,8 +82,17 @@ async function play(page, name, { beforeLine = async () => {}, afterWin = async 
   for (const line of lines) {
     await beforeLine();
     echoes.push([(await page.textContent("#log")).length, line]);
-    await page.fill("#entry", line.replace(/\n$/, ""));
-    await page.press("#entry", line.endsWith("\n") ? "Enter" : "Control+d");
+    if (tap) {
+      const tapped = await page.evaluate((text) => {
+        const button = [...document.querySelectorAll("#commands button")].find((found) => found.textContent === text);
+        button?.click();
+        return Boolean(button);
+      }, line.replace(/\n$/, ""));
+      assert.ok(tapped, `no button for ${JSON.stringify(line)} at ${JSON.stringify((await page.textContent("#log")).slice(-80))}`);
+    } else {
+      await page.fill("#entry", line.replace(/\n$/, ""));
+      await page.press("#entry", line.endsWith("\n") ? "Enter" : "Control+d");
+    }
     await page.waitForSelector("body[data-state=waiting], body[data-state=ended]");
     if (!won && (await page.textContent("#log")).includes("You won the battle!")) {
       won = true;
@@ -129,6 +139,29 @@ await check("a whole session typed into the page, heroes kept across a reload", 
   assert.equal(await page.getAttribute("body", "data-state"), "ended");
   await page.reload();
   assert.deepEqual(await keptHeroes(page), afterFiles(name));
+});
+
+await check("the same session tapped on a phone's screen, every control fit for a thumb, the last line in view", async () => {
+  const name = "first-run-won-and-lost";
+  const context = await browser.newContext({ viewport: { width: 390, height: 844 }, hasTouch: true, isMobile: true });
+  const page = await open(context, scenario(name, "clock"));
+  await page.goto(address);
+  await page.waitForSelector("body[data-state=waiting]");
+  const unfit = () =>
+    [...document.querySelectorAll("button, input, summary")]
+      .filter((control) => control.offsetParent !== null)
+      .filter(({ offsetWidth, offsetHeight }) => offsetWidth < 44 || offsetHeight < 44)
+      .map((control) => control.id || control.textContent)
+      .concat(parseFloat(getComputedStyle(document.getElementById("entry")).fontSize) < 16 ? ["#entry's text"] : [])
+      .concat(document.documentElement.scrollWidth > document.documentElement.clientWidth ? ["a scrolling page"] : []);
+  assert.deepEqual(await page.evaluate(unfit), []);
+  assert.equal(await play(page, name, { tap: true }), scenario(name, "expected_output"));
+  assert.deepEqual(await page.evaluate(unfit), []);
+  const lastInView = () => {
+    const log = document.getElementById("log");
+    return log.lastElementChild.getBoundingClientRect().bottom <= log.getBoundingClientRect().bottom + 1;
+  };
+  assert.ok(await page.evaluate(lastInView));
 });
 
 // Without Web Locks (removed by an init script) a third tab holds a
