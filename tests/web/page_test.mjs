@@ -11,6 +11,7 @@ import assert from "node:assert/strict";
 import { launch, withInitScripts } from "./browsers.mjs";
 
 const [engine, site, sessions, shots] = process.argv.slice(2);
+const axe = readFileSync(new URL(import.meta.resolve("axe-core/axe.min.js")), "utf8");
 const browser = await launch(engine);
 
 let wasmMissing = false;
@@ -154,9 +155,24 @@ await check("the same session tapped on a phone's screen, every control fit for 
       .map((control) => control.id || control.textContent)
       .concat(parseFloat(getComputedStyle(document.getElementById("entry")).fontSize) < 16 ? ["#entry's text"] : [])
       .concat(document.documentElement.scrollWidth > document.documentElement.clientWidth ? ["a scrolling page"] : []);
+  // axe-core's accessibility rules, at the start, mid-battle and the end.
+  const violations = async () =>
+    page.evaluate(async (source) => {
+      if (!window.axe) (0, eval)(source);
+      return (await window.axe.run()).violations.map(({ id, nodes }) => `${id}: ${nodes.map((node) => node.target)}`);
+    }, axe);
   assert.deepEqual(await page.evaluate(unfit), []);
-  assert.equal(await play(page, name, { tap: true }), scenario(name, "expected_output"));
+  assert.deepEqual(await violations(), []);
+  let checked = false;
+  const beforeLine = async () => {
+    if (!checked && (await page.textContent("#log")).includes("MONSTER SELECT MENU")) {
+      checked = true;
+      assert.deepEqual(await violations(), []);
+    }
+  };
+  assert.equal(await play(page, name, { tap: true, beforeLine }), scenario(name, "expected_output"));
   assert.deepEqual(await page.evaluate(unfit), []);
+  assert.deepEqual(await violations(), []);
   const lastInView = () => {
     const log = document.getElementById("log");
     return log.lastElementChild.getBoundingClientRect().bottom <= log.getBoundingClientRect().bottom + 1;
