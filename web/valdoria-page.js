@@ -44,13 +44,13 @@
   }
 
   // A new instance of the program, with the page's side of its console.
-  async function instance(console = {}) {
+  async function instance(pageSide = {}) {
     const module = await compile();
     let failed;
     const failure = new Promise((_, fail) => (failed = fail));
     return Promise.race([
       Valdoria({
-        ...console,
+        ...pageSide,
         instantiateWasm: (imports, receive) => {
           WebAssembly.instantiate(module, imports).then((made) => receive(made, module), failed);
           return {};
@@ -82,8 +82,8 @@
     note.textContent = text;
   }
 
-  // The log holds a line a block, the last one open: an append lays out
-  // what it adds, not the whole log.
+  // The log holds a line a block, the last one open, so that the oldest
+  // lines go one by one.
   let openLine = null;
   function append(text) {
     const pieces = text.split("\n");
