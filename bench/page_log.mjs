@@ -13,7 +13,10 @@ import { join, extname } from "node:path";
 import { chromium } from "playwright-core";
 
 const site = process.argv[2] ?? "build/web/site";
-const types = { ".html": "text/html", ".css": "text/css", ".js": "text/javascript", ".wasm": "application/wasm" };
+const types = {
+  ".html": "text/html", ".css": "text/css", ".js": "text/javascript", ".wasm": "application/wasm",
+  ".webmanifest": "application/manifest+json", ".svg": "image/svg+xml", ".png": "image/png",
+};
 const server = createServer((request, response) => {
   const name = request.url === "/" ? "index.html" : request.url.slice(1);
   if (!readdirSync(site).includes(name)) {

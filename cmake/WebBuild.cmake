@@ -27,15 +27,18 @@ if(NOT EXISTS "$ENV{EM_CLOSURE_COMPILER}")
   message(FATAL_ERROR "The Closure Compiler is missing: run 'npm ci' in ${PROJECT_SOURCE_DIR} "
                       "and configure with the web preset.")
 endif()
-# Scripts go out without their comment lines: the site has 400 KB.
-function(copy_without_comments source destination)
+# Scripts go out without their comment lines and indents: the site has
+# 400 KB. The service worker's gets the release and the site's files too.
+function(copy_script source destination)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   file(READ ${source} text)
+  string(CONFIGURE "${text}" text @ONLY)
   string(REGEX REPLACE "(^|\n) *//[^\n]*" "" text "${text}")
+  string(REGEX REPLACE "\n +" "\n" text "${text}")
   file(WRITE ${destination} "${text}")
 endfunction()
 set(store ${CMAKE_BINARY_DIR}/HeroStoreWeb.js)
-copy_without_comments(${PROJECT_SOURCE_DIR}/src/save/HeroStoreWeb.js ${store})
+copy_script(${PROJECT_SOURCE_DIR}/src/save/HeroStoreWeb.js ${store})
 target_link_options(valdoria_page PRIVATE
   --closure=1
   -sASYNCIFY=1
@@ -49,15 +52,30 @@ target_link_options(valdoria_page PRIVATE
   -sEXPORTED_RUNTIME_METHODS=callMain,ccall)
 set_target_properties(valdoria_page PROPERTIES LINK_DEPENDS ${store})
 
-foreach(file index.html valdoria.css)
+# The site's files, as the service worker caches them for offline play.
+set(site_files index.html valdoria.css valdoria-page.js valdoria.js valdoria.wasm valdoria.webmanifest
+               valdoria.svg valdoria-192.png valdoria-512.png)
+foreach(file index.html valdoria.css valdoria.webmanifest valdoria.svg valdoria-192.png valdoria-512.png)
   configure_file(web/${file} ${site}/${file} COPYONLY)
 endforeach()
-copy_without_comments(${PROJECT_SOURCE_DIR}/web/valdoria-page.js ${site}/valdoria-page.js)
+# The page's script goes through the Closure Compiler as the program's does,
+# its names and structure kept (SIMPLE): a third of its size.
+add_custom_command(
+  OUTPUT ${site}/valdoria-page.js
+  COMMAND $ENV{EM_CLOSURE_COMPILER} --compilation_level SIMPLE --language_in ECMASCRIPT_2021
+          --language_out ECMASCRIPT_2020 --emit_use_strict --js ${PROJECT_SOURCE_DIR}/web/valdoria-page.js
+          --js_output_file ${site}/valdoria-page.js
+  DEPENDS ${PROJECT_SOURCE_DIR}/web/valdoria-page.js
+  VERBATIM)
+add_custom_target(valdoria_page_script ALL DEPENDS ${site}/valdoria-page.js)
+# Each release's cache is its own: a new version replaces the old one whole.
+list(JOIN site_files "\",\"" site_files_listed)
+copy_script(${PROJECT_SOURCE_DIR}/web/valdoria-sw.js ${site}/valdoria-sw.js)
 
 # The web package (cpack --preset web): a zip of the site, one folder to put
 # on any static web server.
-install(FILES ${site}/index.html ${site}/valdoria.css ${site}/valdoria-page.js ${site}/valdoria.js
-              ${site}/valdoria.wasm DESTINATION .)
+list(TRANSFORM site_files PREPEND ${site}/ OUTPUT_VARIABLE site_paths)
+install(FILES ${site_paths} ${site}/valdoria-sw.js DESTINATION .)
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-web)
 include(CPack)

@@ -436,4 +436,7 @@
   for (const line of window.enteredEarly ?? []) {
     send(line);
   }
+  // Kept for offline play once the page has loaded, so that the cache's
+  // fetches wait behind the game's. Without it the game plays, online only.
+  window.addEventListener("load", () => navigator.serviceWorker?.register("valdoria-sw.js").catch(() => {}));
 })();

@@ -31,14 +31,22 @@ export async function launch(engine) {
 
 // As the machine notes ask: no sandbox as root, no background traffic, a
 // fresh profile (Playwright makes one per launch).
+const chromiumOptions = {
+  executablePath: "/usr/bin/chromium",
+  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+    "--disable-component-update", "--disable-sync"],
+};
 async function chromium() {
   needFile("/usr/bin/chromium", "chromium");
   const { chromium: playwright } = await needModule("playwright-core");
-  return playwright.launch({
-    executablePath: "/usr/bin/chromium",
-    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-      "--disable-component-update", "--disable-sync"],
-  });
+  return playwright.launch(chromiumOptions);
+}
+
+// A profile kept in a folder, as an installed app's is: Chromium checks
+// installability there, not in an incognito context.
+export async function persistentChromium(folder) {
+  const { chromium: playwright } = await needModule("playwright-core");
+  return playwright.launchPersistentContext(folder, chromiumOptions);
 }
 
 async function firefox() {

@@ -4,18 +4,22 @@
 // browser fails, a program that cannot be fetched, and uploads.
 // Usage: node page_test.mjs chromium|firefox|webkit SITE_DIR SESSIONS_DIR SCREENSHOT_DIR
 // Exits 77 (skipped) without the engine's Debian browser or npm tool (npm ci).
-import { readFileSync, readdirSync } from "node:fs";
+import { mkdtempSync, readFileSync, readdirSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
 import { createServer } from "node:http";
 import { join, extname } from "node:path";
 import assert from "node:assert/strict";
-import { launch, withInitScripts } from "./browsers.mjs";
+import { launch, persistentChromium, withInitScripts } from "./browsers.mjs";
 
 const [engine, site, sessions, shots] = process.argv.slice(2);
 const axe = readFileSync(new URL(import.meta.resolve("axe-core/axe.min.js")), "utf8");
 const browser = await launch(engine);
 
 let wasmMissing = false;
-const types = { ".html": "text/html", ".css": "text/css", ".js": "text/javascript", ".wasm": "application/wasm" };
+const types = {
+  ".html": "text/html", ".css": "text/css", ".js": "text/javascript", ".wasm": "application/wasm",
+  ".webmanifest": "application/manifest+json", ".svg": "image/svg+xml", ".png": "image/png",
+};
 const server = createServer((request, response) => {
   const path = new URL(request.url, "http://host").pathname;
   const name = path === "/" ? "index.html" : path.slice(1);
@@ -126,7 +130,7 @@ async function check(title, body) {
 
 await check("a whole session typed into the page, heroes kept across a reload", async () => {
   const name = "first-run-won-and-lost";
-  const page = await open(await browser.newContext(), scenario(name, "clock"));
+  const page = await open(await browser.newContext({ viewport: { width: 1280, height: 800 } }), scenario(name, "clock"));
   await page.goto(address);
   await page.waitForSelector("body[data-state=waiting]");
   console.log(`first prompt ${Math.round(await page.evaluate(() => performance.now()))} ms after navigation (measured, not checked)`);
@@ -164,8 +168,16 @@ await check("the same session tapped on a phone's screen, every control fit for 
   assert.deepEqual(await page.evaluate(unfit), []);
   assert.deepEqual(await violations(), []);
   let checked = false;
+  const shot = new Set();
   const beforeLine = async () => {
-    if (!checked && (await page.textContent("#log")).includes("MONSTER SELECT MENU")) {
+    const log = await page.textContent("#log");
+    for (const [prompt, file] of [["Main menu: ", "main-menu"], ["Monster select menu: ", "target-menu"]]) {
+      if (!shot.has(file) && log.endsWith(prompt)) {
+        shot.add(file);
+        await page.screenshot({ path: join(shots, `page-phone-${file}-${engine}.png`) });
+      }
+    }
+    if (!checked && log.includes("MONSTER SELECT MENU")) {
       checked = true;
       assert.deepEqual(await violations(), []);
     }
@@ -179,6 +191,34 @@ await check("the same session tapped on a phone's screen, every control fit for 
   };
   assert.ok(await page.evaluate(lastInView));
 });
+
+// Installed as an app: Chromium finds nothing missing, and after one visit
+// the site plays a whole session offline, its heroes kept.
+if (engine === "chromium") {
+  await check("installable, and played offline after one visit", async () => {
+    const name = "first-run-won-and-lost";
+    const profile = mkdtempSync(join(tmpdir(), "valdoria-profile-"));
+    const context = await persistentChromium(profile);
+    try {
+      const page = await open(context, scenario(name, "clock"));
+      await page.goto(address);
+      await page.waitForSelector("body[data-state=waiting]");
+      await page.waitForFunction(() => navigator.serviceWorker.controller);
+      const cdp = await context.newCDPSession(page);
+      assert.deepEqual((await cdp.send("Page.getInstallabilityErrors")).installabilityErrors, []);
+      await context.setOffline(true);
+      await page.reload();
+      await page.waitForSelector("body[data-state=waiting]");
+      console.log(`first prompt offline ${Math.round(await page.evaluate(() => performance.now()))} ms after navigation (measured, not checked)`);
+      assert.equal(await play(page, name), scenario(name, "expected_output"));
+      await page.reload();
+      assert.deepEqual(await keptHeroes(page), afterFiles(name));
+    } finally {
+      await context.close();
+      rmSync(profile, { recursive: true });
+    }
+  });
+}
 
 // Without Web Locks (removed by an init script) a third tab holds a
 // transaction on the store instead, from when both have loaded: their saves
