@@ -6,28 +6,12 @@
 //
 // Needs a web build (cmake --workflow --preset web), Debian's chromium and
 // lighthouse (npm ci).
-import { readFileSync, readdirSync } from "node:fs";
-import { createServer } from "node:http";
-import { join, extname } from "node:path";
+import { serveSite } from "./site_server.mjs";
 import lighthouse from "lighthouse";
 import { launch } from "chrome-launcher";
 
 const site = process.argv[2] ?? "build/web/site";
-const types = {
-  ".html": "text/html", ".css": "text/css", ".js": "text/javascript", ".wasm": "application/wasm",
-  ".webmanifest": "application/manifest+json", ".svg": "image/svg+xml", ".png": "image/png",
-};
-const server = createServer((request, response) => {
-  const path = new URL(request.url, "http://host").pathname;
-  const name = path === "/" ? "index.html" : path.slice(1);
-  if (!readdirSync(site).includes(name)) {
-    response.writeHead(404).end();
-    return;
-  }
-  response.writeHead(200, { "content-type": types[extname(name)] });
-  response.end(readFileSync(join(site, name)));
-});
-await new Promise((listening) => server.listen(0, "127.0.0.1", listening));
+const server = await serveSite(site);
 const chrome = await launch({ chromePath: "/usr/bin/chromium", chromeFlags: ["--headless=new", "--no-sandbox", "--disable-gpu"] });
 try {
   const { lhr } = await lighthouse(`http://localhost:${server.address().port}/`, { port: chrome.port, logLevel: "error" });

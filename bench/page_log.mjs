@@ -7,26 +7,11 @@
 //
 // Needs a web build (cmake --workflow --preset web), Debian's chromium and
 // playwright-core (npm ci).
-import { readFileSync, readdirSync } from "node:fs";
-import { createServer } from "node:http";
-import { join, extname } from "node:path";
+import { serveSite } from "./site_server.mjs";
 import { chromium } from "playwright-core";
 
 const site = process.argv[2] ?? "build/web/site";
-const types = {
-  ".html": "text/html", ".css": "text/css", ".js": "text/javascript", ".wasm": "application/wasm",
-  ".webmanifest": "application/manifest+json", ".svg": "image/svg+xml", ".png": "image/png",
-};
-const server = createServer((request, response) => {
-  const name = request.url === "/" ? "index.html" : request.url.slice(1);
-  if (!readdirSync(site).includes(name)) {
-    response.writeHead(404).end();
-    return;
-  }
-  response.writeHead(200, { "content-type": types[extname(name)] });
-  response.end(readFileSync(join(site, name)));
-});
-await new Promise((listening) => server.listen(0, "127.0.0.1", listening));
+const server = await serveSite(site);
 const browser = await chromium.launch({
   executablePath: "/usr/bin/chromium",
   args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
@@ -69,9 +54,10 @@ async function statusViews(count) {
   return milliseconds;
 }
 
-const one = await statusViews(Number(process.argv[3] ?? 1000));
-const three = await statusViews(Number(process.argv[4] ?? 3000));
-console.log(`1000 status views: ${Math.round(one)} ms`);
-console.log(`3000 status views: ${Math.round(three)} ms (${(three / one / 3).toFixed(3)} of three times 1000)`);
+const [fewer, more] = [Number(process.argv[3] ?? 1000), Number(process.argv[4] ?? 3000)];
+const one = await statusViews(fewer);
+const three = await statusViews(more);
+console.log(`${fewer} status views: ${Math.round(one)} ms`);
+console.log(`${more} status views: ${Math.round(three)} ms (${((three / one) * (fewer / more)).toFixed(3)} of ${more / fewer} times ${fewer})`);
 await browser.close();
 server.close();
